@@ -1,0 +1,339 @@
+#include "IAPI.h"
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "AutomationError.h"
+#include "CommonFunc.h"
+#include "ManageCodePage.h"
+#include "mDump.h"
+#include "mIndexFiles.h"
+#include "mLog.h"
+#include "mMDBConnection.h"
+#include "mRecordings.h"
+#include "mSequencer.h"
+#include "mSpeak.h"
+
+namespace fs = std::filesystem;
+using CommonFunc::RootKey;
+using namespace EngineSettingsReader;
+
+namespace {
+
+constexpr const char* kInitialiseProc = "RavekVoice.exe!IAPI#Initialise";
+constexpr const char* kMainKey = "Software\\RavekVoice";
+constexpr const char* kMaleIndexVoice = "Galev";
+constexpr const char* kFemaleIndexVoice = "Sevra";
+
+std::string Registry(const std::string& key, const std::string& name) {
+    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(RootKey::LocalMachine, key, name));
+}
+
+bool LevelAbove0() { return mLog::GetLogLevel() > 0; }
+
+}  // namespace
+
+IAPI::IAPI() = default;
+IAPI::~IAPI() = default;
+
+void IAPI::Initialise() {
+    mLog::Traced(kInitialiseProc, [&](mLog::ProcTrace&) {
+        if (!state_.IsInitialised) RunStartUp();
+    });
+}
+
+void IAPI::ReadSettings() {
+    EngineState& s = state_;
+    EngineSettings& set = s.Settings;
+    const std::string languageKey = std::string(kMainKey) + s.LanguageKeySuffix;
+    // Step 3, in the order the values are read.
+    set.MyRecordsPath = Registry(kMainKey, "MyRecordsPath");
+    set.ApplicationPath = Registry(kMainKey, "ApplicationPath");
+    set.ParametersINIFileName = Registry(languageKey, "ParametersINIFileName");
+    set.SequenceLen = ToLong("SequenceLen", Registry(kMainKey, "SequenceLen"), 4);
+    set.TimeBetweenMyFoldersCheck = ToLong("TimeBetweenMyFoldersCheck", Registry(kMainKey, "TimeBetweenMyFoldersCheck"), 60);
+    set.MaleVoiceName = Registry(languageKey, "MaleVoiceName");
+    set.FemaleVoiceName = Registry(languageKey, "FemaleVoiceName");
+    set.MaleVoiceName1 = Registry(languageKey, "MaleVoiceName1");
+    set.FemaleVoiceName1 = Registry(languageKey, "FemaleVoiceName1");
+    set.SystemVoicePath = Registry(kMainKey, "SystemVoicePath");
+    set.LogLocation = Registry(kMainKey, "LogLocation");
+    set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), 99);
+    // Step 4.
+    mLog::LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
+    // Step 5.
+    set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
+    set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
+    set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
+    set.ConvertMP32WAV = ToBoolean(Registry(kMainKey, "ConvertMP32WAV"));
+    set.AvoidShortNames = ToBoolean(Registry(kMainKey, "AvoidShortNames"));
+    set.AudioSink = Registry(kMainKey, "AudioSink");
+    if (s.LanguageClass == 3) set.MissingWordSignal = AnsiText::ToLower(set.MissingWordSignal);
+}
+
+void IAPI::ConnectDatabase() {
+    EngineState& s = state_;
+    // Step 14.
+    s.Prefixes = PrefixTable{};
+    s.VoiceReady[0] = s.VoiceReady[1] = true;
+    // Step 15.
+    if (mMDBConnection::DbConnect(s.Settings.DictionaryFolder()) == 0) {
+        if (LevelAbove0()) mLog::LogWrite("DB Connection established successfully..  " + s.Elapsed());
+        if (mMDBConnection::LoadPrefixes(s.Prefixes, s.AnsiCodePage) != 0) {
+            s.VoiceReady[0] = s.VoiceReady[1] = false;
+            mLog::LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
+        } else if (LevelAbove0()) {
+            mLog::LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
+        }
+    } else {
+        mLog::LogWrite("DB Connection failed .. Assuming no smart lookup.. ");
+        s.VoiceReady[0] = s.VoiceReady[1] = false;
+    }
+}
+
+void IAPI::ReadSeparatorSets() {
+    EngineState& s = state_;
+    const std::string ini = s.Settings.IniPath();
+    mLog::LogWrite("Ini file detected at " + ini);
+    s.Settings.PreSpellWord = CommonFunc::GetIniValue(ini, "General", "PreSpellWord");
+    if (s.LanguageClass == 3) s.Settings.PreSpellWord = AnsiText::ToLower(s.Settings.PreSpellWord);
+    std::string sentences = CommonFunc::GetIniValue(ini, "TXRS", "sentences");
+    std::string words = CommonFunc::GetIniValue(ini, "TXRS", "words");
+    s.SentenceSet = std::make_shared<Dictionary>();
+    s.WordSet = std::make_shared<Dictionary>();
+    auto fill = [](Dictionary& set, const std::string& list) {
+        if (list.empty()) return;
+        std::stringstream ss(list);
+        std::string piece;
+        while (std::getline(ss, piece, ',')) set.Add(piece, piece);
+        if (list.back() == ',') set.Add("", "");
+    };
+    fill(*s.SentenceSet, sentences);
+    fill(*s.WordSet, words);
+}
+
+void IAPI::LoadRecordings() {
+    EngineState& s = state_;
+    const char* names[2] = {"Male", "Female"};
+    for (int slot = 0; slot < 2; ++slot) {
+        std::string folder = s.Settings.MyRecordsPath + "/" + s.VoiceNames[slot];
+        // Steps 18 and 21.
+        mLog::LogWrite(std::string(names[slot]) + " user records are at " + folder);
+        s.MyRecordsSizeCache[slot] = mRecordings::FolderSize(folder);
+        if (mLog::GetLogLevel() >= 6)
+            mLog::LogWrite(std::string(names[slot]) + " MyRecords size cached as " + std::to_string(s.MyRecordsSizeCache[slot]));
+        s.UserDictionaries[slot] = std::make_shared<Dictionary>();
+        // Step 19: the notification sink exists before the recordings are enumerated.
+        if (slot == 0 && !s.NotifyWindow) s.NotifyWindow = std::make_unique<NotifySink>();
+        int32_t files = 0, folders = 0;
+        std::string path = folder;
+        mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.UserDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
+        if (LevelAbove0())
+            mLog::LogWrite(std::string(names[slot]) + " user Dictionary loaded from " + folder + ": totally " +
+                           std::to_string(files) + (slot == 0 ? " Files :" : " Files : ") + s.Elapsed());
+    }
+    // Step 22.
+    s.LastFolderCheck = std::chrono::system_clock::now();
+}
+
+void IAPI::LoadSystemRecordings() {
+    EngineState& s = state_;
+    // Step 23.
+    for (int slot = 0; slot < 2; ++slot) {
+        std::string folder = s.Settings.SystemVoicePath + "/" + s.VoiceNames[slot];
+        if (!fs::is_directory(folder))
+            mLog::RaiseEngineError(kInitialiseProc, "System voice folder " + folder + " does not exists", 999);
+        s.SystemDictionaries[slot] = std::make_shared<Dictionary>();
+        int32_t files = 0, folders = 0;
+        std::string path = folder;
+        mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.SystemDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
+    }
+    if (LevelAbove0()) mLog::LogWrite("System voices were loaded after " + s.Elapsed());
+    // Step 24.
+    s.LastFolderCheck = std::chrono::system_clock::now();
+}
+
+void IAPI::LoadIndexes() {
+    EngineState& s = state_;
+    // Steps 25 and 26.
+    const char* voices[2] = {kMaleIndexVoice, kFemaleIndexVoice};
+    const char* sexes[2] = {"male", "female"};
+    const char* headings[2] = {"Male", "Female"};
+    for (int slot = 0; slot < 2; ++slot) {
+        s.IndexDictionaries[slot] = std::make_shared<Dictionary>();
+        std::string path = mIndexFiles::IndexFilePath(s.Settings.ApplicationPath, voices[slot]);
+        mLog::LogWrite(std::string(headings[slot]) + " index loaded from " + path);
+        if (mIndexFiles::LoadIndex(path, *s.IndexDictionaries[slot], s.BinFileCount[slot], s.LowerCaseWords(),
+                                   s.AnsiCodePage) != 0) {
+            s.VoiceReady[slot] = false;
+            mLog::LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
+        } else if (LevelAbove0()) {
+            mLog::LogWrite("Loaded " + std::to_string(s.IndexDictionaries[slot]->Count()) + " entries for " + sexes[slot] +
+                           " voice after" + s.Elapsed());
+        }
+    }
+}
+
+void IAPI::DetectBinaryFiles() {
+    EngineState& s = state_;
+    // Step 27.
+    if (LevelAbove0()) mLog::LogWrite("Going to detect Binary files....");
+    for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
+        std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
+        if (fs::exists(path)) {
+            mLog::LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
+        } else {
+            mLog::LogWrite("FAILED to detect male voice binary file at " + path);
+            s.VoiceReady[0] = false;
+        }
+    }
+    for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
+        std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
+        if (fs::exists(path)) {
+            if (LevelAbove0()) mLog::LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
+        } else {
+            if (LevelAbove0()) mLog::LogWrite("FAILED to detect female voice binary file at " + path);
+            s.VoiceReady[1] = false;
+        }
+    }
+    if (LevelAbove0()) mLog::LogWrite("Detection of binary files after " + s.Elapsed());
+    // Step 28.
+    s.BinFileHandles[0] = 1;
+    s.BinFileHandles[1] = 2;
+}
+
+void IAPI::RunStartUp() {
+    EngineState& s = state_;
+    // Step 2.
+    ManageCodePage::LoadLanguageTable();
+    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex();
+    std::string suffix;
+    ManageCodePage::GetLanguageKeySuffix(s.LanguageClass, suffix);
+    s.LanguageKeySuffix = suffix.empty() ? "" : "\\" + suffix;
+    std::string lcid = ManageCodePage::GetLanguageLcid(s.LanguageClass);
+    s.LocaleId = lcid.empty() ? 0 : ToLong("locale identifier", lcid, 1037);
+    s.AnsiCodePage = ManageCodePage::GetLanguageAnsiCodePage(s.LanguageClass);
+    mLog::SetLogCodePage(s.AnsiCodePage);
+    // Steps 3 to 5.
+    ReadSettings();
+    // Step 6.
+    if (LevelAbove0()) {
+        s.StartTimer();
+        mLog::LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
+    }
+    // Step 7.
+    s.SelectedVoice = 0;
+    s.ActiveVoice = 0;
+    if (LevelAbove0()) mLog::LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
+    // Step 8.
+    s.VoiceCount = EngineState::kVoiceCount;
+    s.VoiceNames = {s.Settings.MaleVoiceName, s.Settings.FemaleVoiceName, s.Settings.MaleVoiceName1,
+                    s.Settings.FemaleVoiceName1, ""};
+    // Step 9.
+    s.VoicePermissions = {VoicePermission{true, false, false}, VoicePermission{true, false, false},
+                          VoicePermission{true, true, true}, VoicePermission{true, true, true}, VoicePermission{}};
+    if (LevelAbove0()) mLog::LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
+    // Step 10.
+    s.UserDictionaries = {};
+    s.SystemDictionaries = {};
+    s.IndexDictionaries = {};
+    // Steps 11 to 13.
+    mRecordings::EnsureMyRecordsRoot(s);
+    if (LevelAbove0()) mLog::LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
+    mRecordings::EnsureVoiceFolder(s, 0);
+    mRecordings::EnsureVoiceFolder(s, 1);
+    // Steps 14 and 15.
+    ConnectDatabase();
+    // Step 16.
+    if (!fs::exists(s.Settings.IniPath()))
+        mLog::RaiseEngineError(kInitialiseProc, "Ini File does not exists at " + s.Settings.IniPath(), 999);
+    // Step 17.
+    ReadSeparatorSets();
+    // Steps 18 to 24.
+    LoadRecordings();
+    LoadSystemRecordings();
+    // Steps 25 to 28.
+    LoadIndexes();
+    DetectBinaryFiles();
+    // Step 29.
+    if (LevelAbove0()) {
+        mLog::LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
+        mLog::LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));
+    }
+    // Step 30.
+    s.IsIdle = true;
+    if (LevelAbove0()) mLog::LogWrite("All Initialize done after " + s.Elapsed());
+    // Step 31.
+    s.NotifyWindow->AttachHandler(
+        [this](uint32_t message, long wParam, long lParam) { return mSequencer::OnNotify(state_, message, wParam, lParam); },
+        NotifySink::MM_MCINOTIFY);
+    mSequencer::Attach(s);
+    s.IsInitialised = true;
+}
+
+int32_t IAPI::ListNumberOfVoices() const { return state_.VoiceCount; }
+
+std::string IAPI::ListVoiceName(int32_t idxvoice) const {
+    if (idxvoice < 1 || idxvoice > 5)
+        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice index " + std::to_string(idxvoice));
+    return state_.VoiceNames[idxvoice - 1];
+}
+
+void IAPI::SelectVoice(int32_t idxvoice) {
+    if (idxvoice == INT32_MIN) RuntimeErrors::Raise(RuntimeErrors::Overflow, "voice index " + std::to_string(idxvoice));
+    bool detailed = mLog::GetLogLevel() > 5;
+    if (detailed) {
+        state_.StartTimer();
+        mLog::LogWrite("SelectVoice called at " + mLog::SystemDateTimeText());
+    }
+    state_.SelectedVoice = idxvoice - 1;
+    if (detailed) mLog::LogWrite("SelectVoice done in  " + state_.Elapsed());
+}
+
+int32_t IAPI::Speak(const std::string& text) { return mSpeak::Speak(state_, text); }
+
+int32_t IAPI::StopSpeak() { return mSequencer::StopSpeak(state_); }
+
+std::optional<int32_t> IAPI::EnumerateFiles(std::string& path, std::string& searchStr, int32_t& fileCount,
+                                            int32_t& dirCount, Dictionary& oDic) {
+    int32_t dirsBefore = dirCount;
+    mRecordings::EnumerateFiles(path, searchStr, fileCount, dirCount, oDic, state_.LowerCaseWords(), state_.AnsiCodePage);
+    if (dirCount != dirsBefore) return 0;
+    return std::nullopt;
+}
+
+int32_t IAPI::GetWordsNumber(int32_t idxvoice) const {
+    if (idxvoice < 1 || idxvoice > EngineState::kSlots)
+        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice index " + std::to_string(idxvoice));
+    return static_cast<int32_t>(state_.UserDictionary(idxvoice - 1).Count());
+}
+
+int32_t IAPI::GetDictionary(int32_t idxvoice) const {
+    if (idxvoice < 1 || idxvoice > EngineState::kSlots)
+        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice index " + std::to_string(idxvoice));
+    const Dictionary& dict = state_.UserDictionary(idxvoice - 1);
+    const std::string& folder = state_.Settings.LogLocation;
+    std::string file = idxvoice == 1   ? folder + "/" + state_.VoiceNames[0] + "_Dict.txt"
+                       : idxvoice == 2 ? folder + "/" + state_.VoiceNames[1] + "_Dict.txt"
+                                       : folder + "/empty.txt";
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + file);
+    for (const auto& [word, path] : dict.Entries()) out << state_.Codec().ToAnsi(word) << "\r\n";
+    out.flush();
+    if (!out) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + file);
+    return 0;
+}
+
+void IAPI::WindowsMediaPlayer1_PlayStateChange(int32_t, int32_t) {}
+
+void IAPI::DumpFile(const std::string& dumpFolder, int32_t mActiveVoice, const std::string& word) {
+    mDump::DumpFile(state_, dumpFolder, mActiveVoice, word);
+}
+
+std::string IAPI::GetVoiceNameByVoiceID(int32_t) const { return state_.ActiveVoice == 2 ? "Male" : "Female"; }
+
+std::shared_ptr<Dictionary> IAPI::ExportRavekDictionary() { return mDump::ExportRavekDictionary(state_); }
+
+void IAPI::SetSystemVolume(int16_t leftVol, int16_t rightVol) { mSequencer::SetSystemVolume(state_, leftVol, rightVol); }

@@ -1,0 +1,19 @@
+#pragma once
+// The recorded dictionary of a voice: an index text file and numbered binary files of MP3 clips.
+#include <cstdint>
+#include <string>
+
+#include "Dictionary.h"
+
+namespace mIndexFiles {
+// Loads an index file (ANSI text in `codePage`) into `dict`; sets fileCount to N on success.
+// Returns 0, or -1 on any failure (the entries added so far stay; fileCount is unchanged).
+int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage);
+// "<applicationPath>/RavekDictionary/Ravek-Dict__<voice>_<n>.bin"
+std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n);
+// "<applicationPath>/RavekDictionary/Ravek-Index__<voice>.txt"
+std::string IndexFilePath(const std::string& applicationPath, const std::string& voiceName);
+// Copies bytes [position, position + length - 1] (1-based) of `binPath` into `outPath`, replacing
+// it. Raises an AutomationError naming the file on failure; a partial output is removed.
+void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath);
+}  // namespace mIndexFiles

@@ -1,0 +1,115 @@
+#include "mLog.h"
+
+#include <charconv>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "AnsiText.h"
+#include "AutomationError.h"
+
+namespace mLog {
+namespace {
+
+std::string logPath;
+int16_t logLevel = 0;
+int logCodePage = 1255;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string TimeText(const char* format) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64];
+    std::strftime(buf, sizeof buf, format, &local);
+    return buf;
+}
+
+// Appends one line; raises error 75 naming the file when it cannot be opened or written.
+void AppendLine(const std::string& line) {
+    FileHandle f(std::fopen(logPath.c_str(), "ab"));
+    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + logPath);
+    std::string bytes = AnsiText::CodecFor(logCodePage).ToAnsi(line) + "\r\n";
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + logPath);
+}
+
+void AppendQuietly(const std::string& line) {
+    try {
+        if (!logPath.empty()) AppendLine(line);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+void LogInit(const std::string& path, int16_t level) {
+    logPath = path;
+    logLevel = level;
+    FileHandle f(std::fopen(logPath.c_str(), "wb"));
+    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot create the log file " + logPath);
+}
+
+int16_t GetLogLevel() { return logLevel; }
+const std::string& LogPath() { return logPath; }
+void SetLogCodePage(int codePage) { logCodePage = codePage; }
+
+void LogWrite(const std::string& message) { AppendLine("Ravek Debug Message " + message + " at " + DateTimeText()); }
+
+void ProcEnter(ProcTrace& trace, const std::string& procName, int16_t) {
+    if (logLevel == 99) AppendQuietly("Log  Start" + procName + " at " + DateTimeText());
+    trace = ProcTrace{};
+    trace.ProcName = procName;
+}
+
+void TraceError(ProcTrace& trace, int32_t number, int32_t line, const std::string& description) {
+    trace.Number = number;
+    trace.Line = line;
+    trace.HasError = true;
+    trace.Description = description.empty()
+                            ? "No Error Description - " + std::string(program_invocation_short_name)
+                            : description;
+    std::string text = "Error " + trace.ProcName + trace.Description;
+    if (!trace.Context.empty()) text += " [" + trace.Context + "]";
+    AppendQuietly(text);
+}
+
+void ProcExit(ProcTrace& trace, int16_t) {
+    if (logLevel == 99) AppendQuietly("End " + trace.ProcName + " at " + DateTimeText());
+    if (trace.HasError) throw AutomationError(trace.Number, trace.ProcName, trace.Description);
+}
+
+void RaiseEngineError(const std::string& source, const std::string& description, int32_t number) {
+    throw AutomationError(number, source, description);
+}
+
+void Traced(const std::string& procName, const std::function<void(ProcTrace&)>& body) {
+    ProcTrace trace;
+    ProcEnter(trace, procName, 99);
+    try {
+        body(trace);
+    } catch (const AutomationError& e) {
+        TraceError(trace, e.Number(), -9999, e.Description());
+    } catch (const std::exception& e) {
+        TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+    }
+    ProcExit(trace, 99);
+}
+
+std::string DateTimeText() { return TimeText("%d-%m-%Y %H:%M:%S"); }
+std::string SystemDateTimeText() { return TimeText("%d/%m/%Y %H:%M:%S"); }
+std::string ShortDateText() { return TimeText("%d/%m/%Y"); }
+std::string ShortTimeText() { return TimeText("%H:%M:%S"); }
+
+std::string DoubleText(double value) {
+    char buf[32];
+    auto res = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, res.ptr);
+}
+
+}  // namespace mLog

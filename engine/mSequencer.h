@@ -1,0 +1,20 @@
+#pragma once
+// Playback of a prepared utterance: hand-off from Speak, the completion-notification handler
+// that walks the playlist, the three events, StopSpeak and the output volume.
+#include <cstdint>
+
+struct EngineState;
+
+namespace mSequencer {
+void RaiseSpeechStart(EngineState& state);
+void RaiseWordStart(EngineState& state, int32_t index);
+void RaiseSpeechEnd(EngineState& state);
+// Raises SpeechStart, fills the playlist from state.Utterance and starts the first entry.
+void HandOff(EngineState& state);
+// Handler of the notification sink (message 953 = MM_MCINOTIFY); returns 0.
+int32_t OnNotify(EngineState& state, uint32_t message, long wParam, long lParam);
+int32_t StopSpeak(EngineState& state);
+void SetSystemVolume(EngineState& state, int16_t leftVol, int16_t rightVol);
+// Binds the media layer to the engine's notification sink and audio sink (end of Initialise).
+void Attach(EngineState& state);
+}  // namespace mSequencer

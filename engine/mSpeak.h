@@ -1,0 +1,18 @@
+#pragma once
+// The body of a Speak request: idle guard, folder-change check, working folder, utterance
+// preparation and hand-off to playback.
+#include <string>
+#include <vector>
+
+#include "Dictionary.h"
+#include "SpeechItem.h"
+
+struct EngineState;
+
+namespace mSpeak {
+// Runs the request; raises the request's AutomationError (source "RavekVoice.exe!Speak").
+int32_t Speak(EngineState& state, const std::string& text);
+// Tokenise + CompactBreaks + sequence matching + missing-word policy and file production.
+std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
+                                         const Dictionary& wordSet);
+}  // namespace mSpeak

@@ -1,0 +1,133 @@
+#include "AnsiText.h"
+
+#include <glib.h>
+#include <iconv.h>
+
+#include <map>
+#include <memory>
+
+#include "AutomationError.h"
+
+namespace AnsiText {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+class IconvHandle {
+public:
+    IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~IconvHandle() { if (ok()) iconv_close(cd_); }
+    IconvHandle(const IconvHandle&) = delete;
+    IconvHandle& operator=(const IconvHandle&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+private:
+    iconv_t cd_;
+};
+
+// Decodes one byte with iconv; U+FFFD when the code page leaves it undefined.
+char32_t DecodeByte(iconv_t cd, unsigned char byte) {
+    char in[1] = {static_cast<char>(byte)};
+    char32_t out[4] = {};
+    char* inPtr = in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    size_t inLeft = 1, outLeft = sizeof(out);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return kReplacement;
+    // Flush: a decoder that buffers a possible base letter releases it now.
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    size_t produced = (sizeof(out) - outLeft) / sizeof(char32_t);
+    return produced == 1 ? out[0] : kReplacement;
+}
+
+}  // namespace
+
+std::vector<char32_t> DecodeUtf8(std::string_view utf8) {
+    std::vector<char32_t> result;
+    result.reserve(utf8.size());
+    const char* p = utf8.data();
+    const char* end = p + utf8.size();
+    while (p < end) {
+        gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            result.push_back(kReplacement);
+            ++p;
+            continue;
+        }
+        result.push_back(c);
+        p = g_utf8_next_char(p);
+    }
+    return result;
+}
+
+std::string EncodeUtf8(char32_t codePoint) {
+    char buf[8];
+    int n = g_unichar_to_utf8(codePoint, buf);
+    return std::string(buf, n);
+}
+
+std::vector<std::string> Characters(std::string_view utf8) {
+    std::vector<std::string> chars;
+    for (char32_t c : DecodeUtf8(utf8)) chars.push_back(EncodeUtf8(c));
+    return chars;
+}
+
+std::size_t CharacterCount(std::string_view utf8) { return DecodeUtf8(utf8).size(); }
+
+bool IsValidUtf8(std::string_view bytes) { return g_utf8_validate(bytes.data(), bytes.size(), nullptr); }
+
+std::string ToLower(std::string_view utf8) {
+    std::string result;
+    result.reserve(utf8.size());
+    for (char32_t c : DecodeUtf8(utf8)) result += EncodeUtf8(g_unichar_tolower(c));
+    return result;
+}
+
+Codec::Codec(int codePage) : codePage_(codePage) {
+    std::string name = "CP" + std::to_string(codePage);
+    IconvHandle cd("UTF-32LE", name.c_str());
+    if (!cd.ok())
+        RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "unknown code page " + std::to_string(codePage));
+    for (int b = 0; b < 256; ++b) {
+        decode_[b] = b < 128 ? static_cast<char32_t>(b) : DecodeByte(cd.get(), static_cast<unsigned char>(b));
+        if (decode_[b] != kReplacement) encode_.try_emplace(decode_[b], static_cast<unsigned char>(b));
+    }
+}
+
+int Codec::CodeOf(char32_t codePoint) const {
+    if (codePoint < 128) return static_cast<int>(codePoint);
+    auto it = encode_.find(codePoint);
+    return it == encode_.end() ? 63 : it->second;
+}
+
+std::string Codec::ToAnsi(std::string_view utf8) const {
+    std::string out;
+    out.reserve(utf8.size());
+    for (char32_t c : DecodeUtf8(utf8)) out.push_back(static_cast<char>(CodeOf(c)));
+    return out;
+}
+
+std::string Codec::ToUtf8(std::string_view ansi) const {
+    std::string out;
+    out.reserve(ansi.size() * 2);
+    for (unsigned char b : ansi) {
+        if (b < 128) out.push_back(static_cast<char>(b));
+        else out += EncodeUtf8(decode_[b]);
+    }
+    return out;
+}
+
+bool Codec::CanRepresent(std::string_view utf8) const {
+    for (char32_t c : DecodeUtf8(utf8))
+        if (c != U'?' && CodeOf(c) == 63) return false;
+    return true;
+}
+
+const Codec& CodecFor(int codePage) {
+    static std::map<int, std::unique_ptr<Codec>> codecs;
+    auto& slot = codecs[codePage];
+    if (!slot) slot = std::make_unique<Codec>(codePage);
+    return *slot;
+}
+
+}  // namespace AnsiText

@@ -1,0 +1,28 @@
+#pragma once
+// The two settings readers that every program of the system uses.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <variant>
+
+namespace CommonFunc {
+
+enum class RootKey { LocalMachine, CurrentUser };
+
+// What GetRegistryValue returns: the text of a string value, the number of a 32-bit value, or
+// the empty string for any other type, a missing key or a missing value.
+using RegistryVariant = std::variant<std::string, int32_t>;
+
+// The variant as text (a number in decimal).
+std::string VariantText(const RegistryVariant& value);
+
+RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName);
+
+// Status of the last registry read: 0 success, 2 key or value not found.
+long LastRegistryStatus();
+
+// Reads at most 250 characters of section/key from an INI file, trimmed; "" when absent.
+// The file is in the ANSI code page of the running program's language.
+std::string GetIniValue(const std::filesystem::path& fileName, const std::string& section, const std::string& key);
+
+}  // namespace CommonFunc

@@ -1,0 +1,1 @@
+// Support code for the tests lives in this folder.
