@@ -1,1 +1,0 @@
-// Support code for the tests lives in this folder.
