@@ -96,7 +96,8 @@ void Traced(const std::string& procName, const std::function<void(ProcTrace&)>& 
     } catch (const AutomationError& e) {
         TraceError(trace, e.Number(), -9999, e.Description());
     } catch (const std::exception& e) {
-        TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+        AutomationError error = RuntimeErrors::FromException(e, procName);
+        TraceError(trace, error.Number(), -9999, error.Description());
     }
     ProcExit(trace, 99);
 }

@@ -26,6 +26,7 @@ private:
 namespace RuntimeErrors {
 constexpr int32_t InvalidProcedureCall = 5;
 constexpr int32_t Overflow = 6;
+constexpr int32_t OutOfMemory = 7;
 constexpr int32_t SubscriptOutOfRange = 9;
 constexpr int32_t TypeMismatch = 13;
 constexpr int32_t BadFileNameOrNumber = 52;
@@ -38,6 +39,10 @@ constexpr int32_t KeyAlreadyAssociated = 457;
 
 // The description that goes with a run-time error number ("Subscript out of range", ...).
 std::string DescriptionOf(int32_t number);
+
+// The automation error that matches a C++ exception raised inside the system (an AutomationError
+// stays as it is; out of memory is 7, a file-system failure 53/76/70/75, anything else 5).
+AutomationError FromException(const std::exception& e, const std::string& source);
 
 // An AutomationError with the standard description; `detail`, when given, is appended after ": "
 // so that the message names the file or value at fault.

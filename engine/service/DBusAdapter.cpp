@@ -163,7 +163,7 @@ void DBusAdapter::OnMethodCall(GDBusConnection*, const gchar*, const gchar*, con
     } catch (const AutomationError& e) {
         g_dbus_method_invocation_return_dbus_error(invocation, kRavekErrorName, ErrorMessage(e).c_str());
     } catch (const std::exception& e) {
-        AutomationError wrapped(RuntimeErrors::PathFileAccessError, "RavekVoice", e.what());
+        AutomationError wrapped = RuntimeErrors::FromException(e, "RavekVoice");
         g_dbus_method_invocation_return_dbus_error(invocation, kRavekErrorName, ErrorMessage(wrapped).c_str());
     }
 }
