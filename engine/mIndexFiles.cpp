@@ -139,8 +139,8 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
     // short (or padded with zeros) as if it were complete.
     if (static_cast<uintmax_t>(position - 1) > size || static_cast<uintmax_t>(length) > size - static_cast<uintmax_t>(position - 1))
         RuntimeErrors::Raise(RuntimeErrors::InputPastEndOfFile,
-                             "binary file " + binPath + " holds " + std::to_string(size) + " bytes, the clip needs bytes " +
-                                 std::to_string(position) + " to " + std::to_string(position + length - 1));
+                             "binary file " + binPath + " holds " + std::to_string(size) + " bytes, too few for the clip of " +
+                                 std::to_string(length) + " bytes at position " + std::to_string(position));
     std::vector<char> buffer(static_cast<std::size_t>(length));
     in.seekg(position - 1);
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));

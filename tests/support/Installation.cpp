@@ -90,6 +90,13 @@ void WriteFileBytes(const fs::path& file, const std::string& bytes) {
     if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
+TempFolder::TempFolder() : path_(MakeTempRoot()) {}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
 const std::vector<std::string>& HebrewLetters() {
     static const std::vector<std::string> letters = {"א", "ב", "ג", "ד", "ה", "ו", "ז", "ח", "ט",
                                                      "י", "ך", "כ", "ל", "ם", "מ", "ן", "נ", "ס",

@@ -61,6 +61,20 @@ std::string ReadFileBytes(const std::filesystem::path& file);
 // Writes bytes to a file, creating its folders.
 void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
 
+// A fresh empty folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // The 27 Hebrew letter forms (22 letters and 5 final forms), UTF-8, in alphabetical order.
 const std::vector<std::string>& HebrewLetters();
 
