@@ -113,7 +113,9 @@ TEST(VoicePackFormat, HeadersIndexAndSizesFollowTheFileFormat) {
     std::string text = ReadFileBytes(r.IndexFile);
     EXPECT_EQ(text.substr(0, text.find("\r\n") + 2), "2.0:pack;0;0;0;" + std::to_string(r.BinFileCount) + "\r\n");
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "line ends are CR LF";
+        if (text[i] == '\n') {
+            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "line ends are CR LF";
+        }
     }
     // Windows-1255, not UTF-8.
     EXPECT_NE(text.find(AnsiText::CodecFor(1255).ToAnsi("שָׁלוֹם;51;")), std::string::npos);
