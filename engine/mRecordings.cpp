@@ -206,15 +206,19 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
 
 void EnumerateFiles(std::string& path, const std::string& searchStr, int32_t& fileCount, int32_t& dirCount,
                     Dictionary& dict, bool lowerCase, int codePage) {
+    // An empty path names no folder here (it would otherwise become the root of the file system).
+    bool noFolder = path.empty();
     if (path.empty() || path.back() != '/') path += "/";
+    if (noFolder) return;
     WalkContext ctx{searchStr, fileCount, dirCount, dict, lowerCase, AnsiText::CodecFor(codePage), {}};
     Walk(ctx, path);
 }
 
 int64_t FolderSize(const std::string& folder) {
+    if (folder.empty()) return 0;
     VisitedFolders visited;
     std::string path = folder;
-    if (path.empty() || path.back() != '/') path += "/";
+    if (path.back() != '/') path += "/";
     return SizeOfTree(path, visited);
 }
 
