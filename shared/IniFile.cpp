@@ -91,6 +91,7 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     const std::string ansiSection = codec.ToAnsi(section), ansiKey = codec.ToAnsi(key);
     bool exists = false;
     std::vector<std::string> lines = ReadLines(file, exists);
+    if (!exists && !value) return;  // nothing to remove: do not create the file
     std::vector<std::string> out;
     bool inSection = false, sectionSeen = false, written = false;
     auto emit = [&] {
@@ -120,13 +121,22 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     }
     std::filesystem::path tmp = file;
     tmp += ".tmp" + std::to_string(::getpid());
+    // The temporary file never outlives a failed write, and a failure is reported as an error
+    // naming the file, as every other failure of the settings code is.
+    auto fail = [&](const std::string& why) {
+        std::error_code ignored;
+        std::filesystem::remove(tmp, ignored);
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + file.string() + why);
+    };
     {
         std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
         for (const auto& l : out) o << l << "\r\n";
         o.flush();
-        if (!o) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, tmp.string());
+        if (!o) fail("");
     }
-    std::filesystem::rename(tmp, file);
+    std::error_code ec;
+    std::filesystem::rename(tmp, file, ec);
+    if (ec) fail(" (" + ec.message() + ")");
 }
 
 }  // namespace IniFile

@@ -218,16 +218,26 @@ std::string Document::Serialise() const {
 }
 
 void Document::Save(const std::filesystem::path& path) const {
-    std::filesystem::create_directories(path.parent_path().empty() ? "." : path.parent_path());
+    std::error_code dirError;
+    std::filesystem::create_directories(path.parent_path().empty() ? "." : path.parent_path(), dirError);
+    if (dirError)
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + path.string() + " (" + dirError.message() + ")");
     std::filesystem::path tmp = path;
     tmp += ".tmp" + std::to_string(::getpid());
+    auto fail = [&](const std::string& why) {
+        std::error_code ignored;
+        std::filesystem::remove(tmp, ignored);
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + path.string() + why);
+    };
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         out << Serialise();
         out.flush();
-        if (!out) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, tmp.string());
+        if (!out) fail("");
     }
-    std::filesystem::rename(tmp, path);
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) fail(" (" + ec.message() + ")");
 }
 
 std::filesystem::path LocalMachinePath() {
