@@ -1,15 +1,283 @@
 #include "mRecordings.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "AnsiText.h"
 #include "AutomationError.h"
 #include "EngineState.h"
+#include "mLog.h"
+
+namespace fs = std::filesystem;
 
 namespace mRecordings {
-void EnumerateFiles(std::string& path, const std::string&, int32_t&, int32_t&, Dictionary&, bool, int) {
-    if (path.empty() || path.back() != '/') path += "/";
+namespace {
+
+constexpr const char* kJournalName = "Ravek Log.txt";
+constexpr const char* kSlotHeadings[2] = {"Male", "Female"};
+
+// The entries of one folder that a walk looks at, each list sorted by name so that the walk
+// (and with it "the first file found for a word") does not depend on the file system's order.
+struct FolderListing {
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+};
+
+// Lists `folder`. Symbolic links to folders are left out (they could lead the walk in circles),
+// as are names that are not valid UTF-8 and entries that are neither files nor folders.
+// Returns false when the folder cannot be read at all.
+bool ListFolder(const std::string& folder, FolderListing& listing) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return false;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        std::string name = it->path().filename().string();
+        if (!AnsiText::IsValidUtf8(name)) continue;
+        std::error_code typeError;
+        fs::file_status own = it->symlink_status(typeError);
+        if (typeError) continue;
+        if (fs::is_directory(own)) {
+            listing.folders.push_back(std::move(name));
+        } else if (fs::is_symlink(own)) {
+            if (fs::is_regular_file(it->status(typeError)) && !typeError) listing.files.push_back(std::move(name));
+        } else if (fs::is_regular_file(own)) {
+            listing.files.push_back(std::move(name));
+        }
+    }
+    std::sort(listing.folders.begin(), listing.folders.end());
+    std::sort(listing.files.begin(), listing.files.end());
+    return true;
 }
-int64_t FolderSize(const std::string&) { return 0; }
-void EnsureMyRecordsRoot(EngineState&) {}
-void EnsureVoiceFolder(EngineState&, int) {}
-void CheckMyRecordsChanges(EngineState&, bool& maleChanged, bool& femaleChanged) { maleChanged = femaleChanged = false; }
-void RefreshIfChanged(EngineState&) {}
+
+// Folders already walked, by device and inode: a bind mount or other loop is entered once.
+class VisitedFolders {
+public:
+    // True the first time a folder is offered; false when it was seen before or cannot be examined.
+    bool FirstVisit(const std::string& folder) {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0) return false;
+        return seen_.insert({info.st_dev, info.st_ino}).second;
+    }
+
+private:
+    std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+struct WalkContext {
+    const std::string& pattern;
+    int32_t& fileCount;
+    int32_t& dirCount;
+    Dictionary& dict;
+    bool lowerCase;
+    const AnsiText::Codec& codec;
+    VisitedFolders visited;
+};
+
+// The word a recording file stands for: the text before the first "." of its name, lower-cased
+// when asked. Empty when the name has no "." or nothing before it (such files are not recordings).
+std::string WordOf(const std::string& fileName, bool lowerCase) {
+    size_t dot = fileName.find('.');
+    if (dot == std::string::npos || dot == 0) return {};
+    std::string word = fileName.substr(0, dot);
+    return lowerCase ? AnsiText::ToLower(word) : word;
+}
+
+void AddFile(WalkContext& ctx, const std::string& folder, const std::string& fileName) {
+    ++ctx.fileCount;
+    std::string word = WordOf(fileName, ctx.lowerCase);
+    if (word.empty()) return;
+    // A name the code page cannot represent starts with "?" in its ANSI form: not taken.
+    if (ctx.codec.ToAnsi(word).front() == '?') return;
+    if (!ctx.dict.Exists(word)) ctx.dict.Add(word, folder + fileName);
+}
+
+void Walk(WalkContext& ctx, const std::string& folder) {
+    if (!ctx.visited.FirstVisit(folder)) return;
+    FolderListing listing;
+    try {
+        if (!ListFolder(folder, listing)) return;
+        ctx.dirCount += static_cast<int32_t>(listing.folders.size());
+        for (const auto& file : listing.files)
+            if (MatchesPattern(file, ctx.pattern)) AddFile(ctx, folder, file);
+    } catch (const fs::filesystem_error&) {
+        return;  // what was added stays; the rest of this folder is not visited
+    } catch (const AutomationError&) {
+        return;
+    }
+    for (const auto& sub : listing.folders) Walk(ctx, folder + sub + "/");
+}
+
+int64_t SizeOfTree(const std::string& folder, VisitedFolders& visited) {
+    if (!visited.FirstVisit(folder)) return 0;
+    FolderListing listing;
+    if (!ListFolder(folder, listing)) return 0;
+    int64_t total = 0;
+    for (const auto& file : listing.files) {
+        std::error_code ec;
+        auto size = fs::file_size(folder + file, ec);
+        if (!ec) total += static_cast<int64_t>(size);
+    }
+    for (const auto& sub : listing.folders) total += SizeOfTree(folder + sub + "/", visited);
+    return total;
+}
+
+bool LevelAbove5() { return mLog::GetLogLevel() > 5; }
+
+// Appends one line (ANSI, CRLF) to the journal of the MyRecords root, creating it when absent.
+void AppendJournalLine(const EngineState& state, const std::string& line) {
+    std::string path = state.Settings.MyRecordsPath + "/" + kJournalName;
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "ab"));
+    if (!file) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the journal " + path);
+    std::string bytes = state.Codec().ToAnsi(line) + "\r\n";
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the journal " + path);
+}
+
+std::string CreationStamp() { return mLog::ShortDateText() + " " + mLog::ShortTimeText(); }
+
+// Creates one folder (its parent must exist); raises an error naming the folder when it cannot.
+void CreateFolder(const std::string& folder) {
+    std::error_code ec;
+    if (folder.empty()) RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "cannot create the folder \"\"");
+    if (fs::create_directory(folder, ec) || (!ec && fs::is_directory(folder))) return;
+    int32_t number = ec == std::errc::permission_denied ? RuntimeErrors::PermissionDenied : RuntimeErrors::PathNotFound;
+    RuntimeErrors::Raise(number, "cannot create the folder " + folder + (ec ? " (" + ec.message() + ")" : ""));
+}
+
+void ReloadSlot(EngineState& state, int slot) {
+    const std::string heading = kSlotHeadings[slot];
+    if (LevelAbove5())
+        mLog::LogWrite("Going to reload " + std::string(slot == 0 ? "Male" : "female") + " MyRecords size in " +
+                       state.Elapsed());
+    auto& dict = state.UserDictionaries[slot];
+    if (!dict) dict = std::make_shared<Dictionary>();
+    dict->RemoveAll();  // the same object: holders of the dictionary see the new content
+    std::string folder = VoiceFolder(state, slot);
+    int32_t files = 0, folders = 0;
+    EnumerateFiles(folder, "*.*", files, folders, *dict, state.LowerCaseWords(), state.AnsiCodePage);
+    if (mLog::GetLogLevel() >= 6)
+        mLog::LogWrite(heading + " user Dictionary RELOADED from " + VoiceFolder(state, slot) + ": totally " +
+                       std::to_string(files) + " Files :" + state.Elapsed());
+}
+
+}  // namespace
+
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    std::vector<char32_t> n = AnsiText::DecodeUtf8(AnsiText::ToLower(name));
+    std::vector<char32_t> p = AnsiText::DecodeUtf8(AnsiText::ToLower(pattern));
+    // Greedy match with one backtrack point per "*": linear in practice, never exponential.
+    auto match = [&n](const std::vector<char32_t>& pat) {
+        size_t ni = 0, pi = 0, starPi = std::string::npos, starNi = 0;
+        while (ni < n.size()) {
+            if (pi < pat.size() && (pat[pi] == U'?' || pat[pi] == n[ni])) {
+                ++ni, ++pi;
+            } else if (pi < pat.size() && pat[pi] == U'*') {
+                starPi = pi++;
+                starNi = ni;
+            } else if (starPi != std::string::npos) {
+                pi = starPi + 1;
+                ni = ++starNi;
+            } else {
+                return false;
+            }
+        }
+        while (pi < pat.size() && pat[pi] == U'*') ++pi;
+        return pi == pat.size();
+    };
+    if (match(p)) return true;
+    // As on the original platform, "name.*" also matches a name without any extension.
+    if (p.size() >= 2 && p[p.size() - 2] == U'.' && p.back() == U'*' && n.end() == std::find(n.begin(), n.end(), U'.'))
+        return match(std::vector<char32_t>(p.begin(), p.end() - 2));
+    return false;
+}
+
+void EnumerateFiles(std::string& path, const std::string& searchStr, int32_t& fileCount, int32_t& dirCount,
+                    Dictionary& dict, bool lowerCase, int codePage) {
+    if (path.empty() || path.back() != '/') path += "/";
+    WalkContext ctx{searchStr, fileCount, dirCount, dict, lowerCase, AnsiText::CodecFor(codePage), {}};
+    Walk(ctx, path);
+}
+
+int64_t FolderSize(const std::string& folder) {
+    VisitedFolders visited;
+    std::string path = folder;
+    if (path.empty() || path.back() != '/') path += "/";
+    return SizeOfTree(path, visited);
+}
+
+std::string VoiceFolder(const EngineState& state, int slot) {
+    return state.Settings.MyRecordsPath + "/" + state.VoiceNames.at(static_cast<size_t>(slot));
+}
+
+void EnsureMyRecordsRoot(EngineState& state) {
+    const std::string& root = state.Settings.MyRecordsPath;
+    std::error_code ec;
+    if (!root.empty() && fs::exists(root, ec)) return;
+    CreateFolder(root);
+    CreateFolder(VoiceFolder(state, 0));
+    CreateFolder(VoiceFolder(state, 1));
+    AppendJournalLine(state, "MyRecords folder created by Engine: " + CreationStamp());
+}
+
+void EnsureVoiceFolder(EngineState& state, int slot) {
+    std::string folder = VoiceFolder(state, slot);
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) return;
+    CreateFolder(folder);
+    AppendJournalLine(state, state.VoiceNames[static_cast<size_t>(slot)] + " folder created by Engine: " + CreationStamp());
+}
+
+void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleChanged) {
+    if (LevelAbove5()) mLog::LogWrite("CHECKING FOR FOLDER CHANGES in " + state.Elapsed());
+    bool* flags[2] = {&maleChanged, &femaleChanged};
+    for (int slot = 0; slot < 2; ++slot) {
+        std::string folder = VoiceFolder(state, slot);
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) continue;  // removed while running: keep cache and words
+        int64_t measured = FolderSize(folder);
+        int64_t& cached = state.MyRecordsSizeCache[static_cast<size_t>(slot)];
+        if (LevelAbove5())
+            mLog::LogWrite(std::string(kSlotHeadings[slot]) + " Folder : cached size " + std::to_string(cached) +
+                           " RT size " + std::to_string(measured));
+        if (measured != cached) {
+            *flags[slot] = true;
+            cached = measured;
+        }
+    }
+    if (!LevelAbove5()) return;
+    if (!maleChanged && !femaleChanged) {
+        mLog::LogWrite("No Changes detected in the MyRecords " + state.Elapsed());
+    } else {
+        mLog::LogWrite(std::string("Changes found for male Voice ") + (maleChanged ? "TRUE" : "FALSE") + " " +
+                       " Changes found for Female Voice " + (femaleChanged ? "TRUE" : "FALSE"));
+    }
+}
+
+void RefreshIfChanged(EngineState& state) { RefreshIfChanged(state, std::chrono::system_clock::now()); }
+
+void RefreshIfChanged(EngineState& state, std::chrono::system_clock::time_point now) {
+    auto quiet = std::chrono::floor<std::chrono::seconds>(now - state.LastFolderCheck).count();
+    if (quiet > state.Settings.TimeBetweenMyFoldersCheck) {
+        if (LevelAbove5()) mLog::LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
+        bool changed[2] = {false, false};
+        CheckMyRecordsChanges(state, changed[0], changed[1]);
+        for (int slot = 0; slot < 2; ++slot)
+            if (changed[slot]) ReloadSlot(state, slot);
+    }
+    state.LastFolderCheck = now;
+}
+
 }  // namespace mRecordings

@@ -1,5 +1,6 @@
 #pragma once
 // The user's and the system's recordings: one folder per voice, one file per word.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -10,10 +11,17 @@ struct EngineState;
 namespace mRecordings {
 // Adds the files of the tree `path` that match `searchStr` to `dict` (word -> full path).
 // `path` gets a trailing "/"; counters are increased by the files and folders seen.
+// Entries are visited in name order, files of a folder before its sub-folders; the first file
+// found for a word keeps it. Names without "." or whose word the code page cannot represent are
+// skipped, symlinked and unreadable folders are not entered.
 void EnumerateFiles(std::string& path, const std::string& searchStr, int32_t& fileCount, int32_t& dirCount,
                     Dictionary& dict, bool lowerCase, int codePage);
+// Whether a file name matches a wildcard pattern ("*", "?"; case ignored; "*.*" matches every name).
+bool MatchesPattern(const std::string& name, const std::string& pattern);
 // Total size in bytes of the files below `folder` (0 when it does not exist).
 int64_t FolderSize(const std::string& folder);
+// The MyRecords folder of a slot (0 male, 1 female).
+std::string VoiceFolder(const EngineState& state, int slot);
 // Creates the MyRecords root with both voice folders when it is missing, with its journal line.
 void EnsureMyRecordsRoot(EngineState& state);
 // Creates the voice folder of a slot (0 male, 1 female) when it is missing, with its journal line.
@@ -22,4 +30,6 @@ void EnsureVoiceFolder(EngineState& state, int slot);
 void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleChanged);
 // The folder-change check run at the start of a request (time test, check, reloads, log lines).
 void RefreshIfChanged(EngineState& state);
+// The same, with the current time given (for callers that already hold it, and for tests).
+void RefreshIfChanged(EngineState& state, std::chrono::system_clock::time_point now);
 }  // namespace mRecordings

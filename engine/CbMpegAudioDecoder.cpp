@@ -1,0 +1,216 @@
+#include "CbMpegAudioDecoder.h"
+
+#include <fcntl.h>
+#include <mpg123.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Result : int32_t { kOk = 0, kInputMissing = 1, kNotDecodable = 2, kOutputFailed = 3 };
+
+constexpr int kBytesPerSample = 2;  // 16-bit PCM
+constexpr size_t kWaveHeaderSize = 44;
+
+void SetStatus(char* status, const std::string& text) {
+    if (status) std::snprintf(status, kDecoderStatusSize, "%s", text.c_str());
+}
+
+struct HandleDeleter {
+    void operator()(mpg123_handle* h) const {
+        mpg123_close(h);
+        mpg123_delete(h);
+    }
+};
+using DecoderHandle = std::unique_ptr<mpg123_handle, HandleDeleter>;
+
+// An output file under construction: a temporary file beside the target that is removed unless
+// it is committed (renamed onto the target).
+class PendingFile {
+public:
+    explicit PendingFile(std::string target) : target_(std::move(target)) {
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            temp_ = target_ + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) error_ = std::strerror(errno);
+    }
+    ~PendingFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_ && opened()) ::unlink(temp_.c_str());
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool opened() const { return fd_ >= 0 || wasOpened_; }
+    const std::string& error() const { return error_; }
+
+    bool Write(const void* data, size_t size) { return WriteAt(data, size, -1); }
+    bool WriteAt(const void* data, size_t size, off_t offset) {
+        const char* p = static_cast<const char*>(data);
+        while (size > 0) {
+            ssize_t n = offset < 0 ? ::write(fd_, p, size) : ::pwrite(fd_, p, size, offset);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error_ = n < 0 ? std::strerror(errno) : "short write";
+                return false;
+            }
+            p += n;
+            size -= static_cast<size_t>(n);
+            if (offset >= 0) offset += n;
+        }
+        return true;
+    }
+    bool Commit() {
+        wasOpened_ = true;
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+            error_ = std::strerror(errno);
+            return false;
+        }
+        committed_ = true;
+        return true;
+    }
+
+private:
+    std::string target_;
+    std::string temp_;
+    std::string error_;
+    int fd_ = -1;
+    bool wasOpened_ = false;
+    bool committed_ = false;
+};
+
+void PutLittleEndian(unsigned char* at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::array<unsigned char, kWaveHeaderSize> WaveHeader(long rate, int channels, uint32_t dataBytes) {
+    std::array<unsigned char, kWaveHeaderSize> h{};
+    std::memcpy(&h[0], "RIFF", 4);
+    PutLittleEndian(&h[4], 36 + dataBytes, 4);
+    std::memcpy(&h[8], "WAVEfmt ", 8);
+    PutLittleEndian(&h[16], 16, 4);  // size of the format chunk
+    PutLittleEndian(&h[20], 1, 2);   // PCM
+    PutLittleEndian(&h[22], static_cast<uint32_t>(channels), 2);
+    PutLittleEndian(&h[24], static_cast<uint32_t>(rate), 4);
+    PutLittleEndian(&h[28], static_cast<uint32_t>(rate * channels * kBytesPerSample), 4);
+    PutLittleEndian(&h[32], static_cast<uint32_t>(channels * kBytesPerSample), 2);
+    PutLittleEndian(&h[34], 8 * kBytesPerSample, 2);
+    std::memcpy(&h[36], "data", 4);
+    PutLittleEndian(&h[40], dataBytes, 4);
+    return h;
+}
+
+// Opens the MP3 for decoding to 16-bit signed samples at its own rate and channel count, with
+// gapless trimming. Returns null (and the reason) when the library or the file refuses.
+DecoderHandle OpenDecoder(const char* input, std::string& reason) {
+    static const int initialised = mpg123_init();
+    if (initialised != MPG123_OK) {
+        reason = mpg123_plain_strerror(initialised);
+        return nullptr;
+    }
+    int err = MPG123_OK;
+    DecoderHandle h(mpg123_new(nullptr, &err));
+    if (!h) {
+        reason = mpg123_plain_strerror(err);
+        return nullptr;
+    }
+    mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    mpg123_format_none(h.get());
+    const long* rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; ++i)
+        mpg123_format(h.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(h.get(), input) != MPG123_OK) {
+        reason = mpg123_strerror(h.get());
+        return nullptr;
+    }
+    return h;
+}
+
+}  // namespace
+
+int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status) {
+    if (!input || !output || !*input || !*output) {
+        SetStatus(status, "No input or output file name given");
+        return kInputMissing;
+    }
+    struct stat info {};
+    if (::stat(input, &info) != 0 || !S_ISREG(info.st_mode)) {
+        SetStatus(status, std::string("Cannot find the MP3 file ") + input);
+        return kInputMissing;
+    }
+    std::string reason;
+    DecoderHandle h = OpenDecoder(input, reason);
+    if (!h) {
+        SetStatus(status, std::string("Cannot open the MP3 file ") + input + ": " + reason);
+        return kInputMissing;
+    }
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || encoding != MPG123_ENC_SIGNED_16) {
+        SetStatus(status, std::string("Not an MP3 file: ") + input);
+        return kNotDecodable;
+    }
+    // Keep this format for the whole file: a stream that changes it part way is not one recording.
+    mpg123_format_none(h.get());
+    mpg123_format(h.get(), rate, channels, encoding);
+
+    PendingFile out(output);
+    if (!out.opened()) {
+        SetStatus(status, std::string("Cannot create the WAVE file ") + output + ": " + out.error());
+        return kOutputFailed;
+    }
+    if (!out.Write(WaveHeader(rate, channels, 0).data(), kWaveHeaderSize)) {
+        SetStatus(status, std::string("Cannot write the WAVE file ") + output + ": " + out.error());
+        return kOutputFailed;
+    }
+    std::vector<unsigned char> buffer(64 * 1024);
+    uint64_t dataBytes = 0;
+    const uint64_t maxDataBytes = 0xFFFFFFFFull - 36;
+    for (;;) {
+        size_t done = 0;
+        int rc = mpg123_read(h.get(), buffer.data(), buffer.size(), &done);
+        if (done > 0) {
+            dataBytes += done;
+            if (dataBytes > maxDataBytes) {
+                SetStatus(status, std::string("The decoded sound is too long for a WAVE file: ") + input);
+                return kOutputFailed;
+            }
+            if (!out.Write(buffer.data(), done)) {
+                SetStatus(status, std::string("Cannot write the WAVE file ") + output + ": " + out.error());
+                return kOutputFailed;
+            }
+        }
+        if (rc == MPG123_DONE) break;
+        if (rc == MPG123_OK) continue;
+        SetStatus(status, std::string("Decoding failed for ") + input + ": " +
+                              (rc == MPG123_NEW_FORMAT ? "the stream changes its format" : mpg123_strerror(h.get())));
+        return kNotDecodable;
+    }
+    if (dataBytes == 0) {
+        SetStatus(status, std::string("No sound decoded from ") + input);
+        return kNotDecodable;
+    }
+    if (!out.WriteAt(WaveHeader(rate, channels, static_cast<uint32_t>(dataBytes)).data(), kWaveHeaderSize, 0) ||
+        !out.Commit()) {
+        SetStatus(status, std::string("Cannot write the WAVE file ") + output + ": " + out.error());
+        return kOutputFailed;
+    }
+    uint64_t frames = dataBytes / static_cast<uint64_t>(channels * kBytesPerSample);
+    SetStatus(status, "Decoded " + std::to_string(frames) + " samples at " + std::to_string(rate) + " Hz, " +
+                          std::to_string(channels) + " channel(s) to " + output);
+    return kOk;
+}
