@@ -1,16 +1,168 @@
 #include "mIndexFiles.h"
 
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+#include "AnsiText.h"
 #include "AutomationError.h"
 
+namespace fs = std::filesystem;
+
 namespace mIndexFiles {
-int LoadIndex(const std::string&, Dictionary&, int32_t&, bool, int) { return -1; }
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::size_t kIndexFields = 5;
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) return false;
+    bytes = std::move(ss).str();
+    return true;
+}
+
+// The index text as UTF-8. The file is ANSI; one that starts with a UTF-8 byte order mark was
+// saved as UTF-8 by an editor and is read as such (when the rest really is UTF-8).
+std::string IndexText(std::string bytes, int codePage) {
+    if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        bytes.erase(0, kUtf8Bom.size());
+        if (AnsiText::IsValidUtf8(bytes)) return bytes;
+    }
+    return AnsiText::CodecFor(codePage).ToUtf8(bytes);
+}
+
+// Splits at CR LF, CR or LF.
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    std::size_t start = 0;
+    while (true) {
+        std::size_t end = line.find(';', start);
+        if (end == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return;
+        }
+        fields.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// A whole number, blanks around it allowed; false when the text is not one or exceeds 32 bits.
+bool WholeNumber(std::string_view text, int32_t& value) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc{} && end == text.data() + text.size();
+}
+
+// Adds one index line; false when the line breaks the format.
+bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dictionary& dict, int32_t& fileCount,
+             bool lowerCase) {
+    SplitFields(line, fields);
+    if (fields.size() < kIndexFields) return false;
+    int32_t file = 0;
+    if (!WholeNumber(fields[4], file)) return false;
+    std::string key = lowerCase ? AnsiText::ToLower(fields[0]) : std::string(fields[0]);
+    std::string item;
+    item.reserve(fields[1].size() + fields[2].size() + fields[4].size() + 2);
+    item.append(fields[1]).append(";").append(fields[2]).append(";").append(fields[4]);
+    if (dict.Exists(key)) return false;
+    dict.Add(key, item);
+    if (file > fileCount) fileCount = file;
+    return true;
+}
+
+[[noreturn]] void FileError(int32_t number, const std::string& what, const std::string& file) {
+    RuntimeErrors::Raise(number, what + " " + file);
+}
+
+}  // namespace
+
+int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage) {
+    try {
+        std::string bytes;
+        if (!ReadWholeFile(path, bytes)) return -1;
+        std::string text = IndexText(std::move(bytes), codePage);
+        int32_t count = 1;
+        std::vector<std::string_view> fields;
+        for (std::string_view line : Lines(text)) {
+            if (line.empty()) continue;  // a blank line is no record
+            if (!AddLine(line, fields, dict, count, lowerCase)) return -1;
+        }
+        fileCount = count;
+        return 0;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n) {
     return applicationPath + "/RavekDictionary/Ravek-Dict__" + voiceName + "_" + std::to_string(n) + ".bin";
 }
+
 std::string IndexFilePath(const std::string& applicationPath, const std::string& voiceName) {
     return applicationPath + "/RavekDictionary/Ravek-Index__" + voiceName + ".txt";
 }
-void ExtractClip(const std::string& binPath, int64_t, int64_t, const std::string&) {
-    RuntimeErrors::Raise(RuntimeErrors::FileNotFound, binPath);
+
+void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath) {
+    if (position < 1 || length < 0)
+        RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "clip at position " + std::to_string(position) +
+                                                                      " of length " + std::to_string(length) + " in " + binPath);
+    std::ifstream in(binPath, std::ios::binary);
+    if (!in) FileError(RuntimeErrors::FileNotFound, "cannot open binary file", binPath);
+    std::error_code ec;
+    uintmax_t size = fs::file_size(binPath, ec);
+    if (ec) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+    // The clip must lie wholly inside the file: reading past the end would hand out a clip cut
+    // short (or padded with zeros) as if it were complete.
+    if (static_cast<uintmax_t>(position - 1) > size || static_cast<uintmax_t>(length) > size - static_cast<uintmax_t>(position - 1))
+        RuntimeErrors::Raise(RuntimeErrors::InputPastEndOfFile,
+                             "binary file " + binPath + " holds " + std::to_string(size) + " bytes, the clip needs bytes " +
+                                 std::to_string(position) + " to " + std::to_string(position + length - 1));
+    std::vector<char> buffer(static_cast<std::size_t>(length));
+    in.seekg(position - 1);
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.gcount() != static_cast<std::streamsize>(buffer.size()))
+        FileError(RuntimeErrors::InputPastEndOfFile, "short read from binary file", binPath);
+
+    fs::path out(outPath);
+    if (out.has_parent_path() && !fs::is_directory(out.parent_path(), ec))
+        FileError(RuntimeErrors::PathNotFound, "no folder for the clip file", outPath);
+    bool written = false;
+    {
+        std::ofstream file(outPath, std::ios::binary | std::ios::trunc);
+        if (file) {
+            file.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            file.close();
+            written = !file.fail();
+        }
+    }
+    if (!written) {
+        fs::remove(outPath, ec);
+        FileError(RuntimeErrors::PathFileAccessError, "cannot write clip file", outPath);
+    }
 }
+
 }  // namespace mIndexFiles

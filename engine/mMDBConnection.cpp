@@ -1,13 +1,175 @@
 #include "mMDBConnection.h"
 
+#include <sqlite3.h>
+
+#include <memory>
+#include <optional>
+
+#include "AutomationError.h"
 #include "EngineState.h"
 
 namespace mMDBConnection {
-int DbConnect(const std::string&) { return -1; }
-void DbClose() {}
-int LoadPrefixes(PrefixTable&, int) { return -1; }
-void LookupWord(const std::string&, std::vector<PointedWords::Candidate>& candidates, const std::string&, bool& found, int) {
+namespace {
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct StatementFinaliser {
+    void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinaliser>;
+
+// A database failure inside one operation; caught at the operation's edge.
+struct DatabaseFailure {};
+
+StatementHandle Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        throw DatabaseFailure{};
+    }
+    return StatementHandle(raw);
+}
+
+// Resets a cached statement when a query is done with it, whatever way it ends.
+class StatementUse {
+public:
+    explicit StatementUse(sqlite3_stmt* st) : st_(st) {}
+    ~StatementUse() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    StatementUse(const StatementUse&) = delete;
+    StatementUse& operator=(const StatementUse&) = delete;
+    // True for a row, false at the end; throws on an error.
+    bool Step() {
+        int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw DatabaseFailure{};
+    }
+    // A column as text; NULL reads as the empty string.
+    std::string Text(int column) const {
+        const unsigned char* text = sqlite3_column_text(st_, column);
+        if (!text) return {};
+        return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(st_, column)));
+    }
+    bool IsNull(int column) const { return sqlite3_column_type(st_, column) == SQLITE_NULL; }
+    int Columns() const { return sqlite3_column_count(st_); }
+
+private:
+    sqlite3_stmt* st_;
+};
+
+// The one connection of the process, with the lookup statements prepared on first use.
+struct Connection {
+    DatabaseHandle db;
+    StatementHandle lookupMale;
+    StatementHandle lookupFemale;
+};
+
+std::optional<Connection>& TheConnection() {
+    static std::optional<Connection> connection;
+    return connection;
+}
+
+bool HasTable(sqlite3* db, const char* table) {
+    StatementHandle st = Prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    sqlite3_bind_text(st.get(), 1, table, -1, SQLITE_STATIC);
+    StatementUse use(st.get());
+    return use.Step();
+}
+
+// The cached lookup statement of a voice; only the two sex words name a table.
+sqlite3_stmt* LookupStatement(Connection& c, const std::string& sexWord) {
+    if (sexWord == "Male") {
+        if (!c.lookupMale) c.lookupMale = Prepare(c.db.get(), "Select * from RavekLookup_Male where NakedWord=?");
+        return c.lookupMale.get();
+    }
+    if (sexWord == "Female") {
+        if (!c.lookupFemale) c.lookupFemale = Prepare(c.db.get(), "Select * from RavekLookup_Female where NakedWord=?");
+        return c.lookupFemale.get();
+    }
+    throw DatabaseFailure{};
+}
+
+}  // namespace
+
+int DbConnect(const std::string& folder) {
+    DbClose();
+    std::string path = folder + kDatabaseName;
+    sqlite3* raw = nullptr;
+    // Read-only and never created: a missing database is a failure, not a new empty file.
+    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    DatabaseHandle db(raw);
+    if (rc != SQLITE_OK) return -1;
+    try {
+        // Reading the schema also tells a database from any other file.
+        for (const char* table : {"Ravek_Prefixes", "RavekLookup_Male", "RavekLookup_Female"})
+            if (!HasTable(db.get(), table)) return -1;
+    } catch (const DatabaseFailure&) {
+        return -1;
+    }
+    TheConnection() = Connection{std::move(db), nullptr, nullptr};
+    return 0;
+}
+
+void DbClose() { TheConnection().reset(); }
+
+int LoadPrefixes(PrefixTable& table, int codePage) {
+    auto& connection = TheConnection();
+    if (!connection) return -1;
+    try {
+        StatementHandle st = Prepare(connection->db.get(), "Select Prefix,FileName from Ravek_Prefixes Order By Priority asc");
+        StatementUse rows(st.get());
+        PrefixTable loaded;
+        while (rows.Step()) {
+            // A NULL prefix or file name cannot be used as text: the table is damaged.
+            if (rows.IsNull(0) || rows.IsNull(1)) return -1;
+            std::string prefix = rows.Text(0);
+            std::string fileName = rows.Text(1);
+            loaded.Patterns.push_back(PointedWords::ParsePointedWord(prefix, codePage));
+            loaded.FileNames.push_back(fileName);
+            loaded.Prefixes.Add(prefix, fileName);  // a repeated prefix fails the whole load (457)
+        }
+        loaded.Count = static_cast<int32_t>(loaded.Patterns.size()) - 1;
+        table = std::move(loaded);
+        return 0;
+    } catch (const DatabaseFailure&) {
+        return -1;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
+                bool& found, int codePage) {
     candidates.clear();
     found = false;
+    auto& connection = TheConnection();
+    if (!connection) return;
+    try {
+        std::string naked = PointedWords::StripMarks(word, codePage);
+        sqlite3_stmt* st = LookupStatement(*connection, sexWord);
+        StatementUse rows(st);
+        if (rows.Columns() < 3) return;
+        // The spelling is a bound parameter: quotes in it (geresh written as an apostrophe in
+        // abbreviations) are part of the word, not of the statement.
+        if (sqlite3_bind_text(st, 1, naked.data(), static_cast<int>(naked.size()), SQLITE_TRANSIENT) != SQLITE_OK) return;
+        std::vector<PointedWords::Candidate> rowsRead;
+        while (rows.Step()) rowsRead.push_back(PointedWords::Candidate{rows.Text(0), rows.Text(1), rows.Text(2)});
+        if (rowsRead.empty()) return;
+        rowsRead.push_back(PointedWords::Candidate{});  // room for the caller's own candidate
+        candidates = std::move(rowsRead);
+        found = true;
+    } catch (const DatabaseFailure&) {
+        candidates.clear();
+        found = false;
+    } catch (const std::exception&) {
+        candidates.clear();
+        found = false;
+    }
 }
+
 }  // namespace mMDBConnection
