@@ -50,17 +50,17 @@ protected:
 
     EngineState& State() { return api->State(); }
 
-    // The utterance of `text` for a client voice number (1..4), files made in a fresh folder.
+    // The utterance of `text` for a client voice number (1..4), files made in Work().
     std::vector<SpeechItem> Prepare(const std::string& text, int voice = 3) {
         State().ActiveVoice = static_cast<int16_t>(voice - 1);
         State().DumpFileCounter = 0;
-        std::filesystem::path work = tmp / ("work" + std::to_string(++prepared));
-        std::filesystem::create_directories(work);
-        State().CurrentDumpFolder = work.string() + "/";
+        std::filesystem::create_directories(Work());
+        State().CurrentDumpFolder = Work();
         return mSpeak::PrepareUtterance(State(), text, *State().SentenceSet, *State().WordSet);
     }
 
-    std::string Work() const { return api->State().CurrentDumpFolder; }
+    // The working folder of Prepare.
+    std::string Work() const { return (tmp / "work").string() + "/"; }
     std::string UserFile(int slot, const std::string& name) const { return (inst->MyRecordsFolder(slot) / name).string(); }
     std::string SystemFile(int slot, const std::string& name) const { return (inst->SystemFolder(slot) / name).string(); }
 
@@ -85,5 +85,4 @@ protected:
     EventRecorder events;
     std::filesystem::path tmp;
     std::optional<std::string> savedTmp;
-    int prepared = 0;
 };
