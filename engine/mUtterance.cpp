@@ -7,11 +7,8 @@
 #include "EngineState.h"
 #include "mDump.h"
 #include "mLog.h"
-#include "mMissingWord.h"
-#if __has_include("mMADLIB.h")
 #include "mMADLIB.h"
-#define RAVEK_HAVE_MP3_DECODER 1
-#endif
+#include "mMissingWord.h"
 
 namespace fs = std::filesystem;
 
@@ -77,7 +74,6 @@ void CopyOver(const std::string& source, const std::string& target) {
 }
 
 void ConvertMp3ToWav(const std::string& source, const std::string& target) {
-#ifdef RAVEK_HAVE_MP3_DECODER
     try {
         mMADLIB::ConvertMp3ToWav(source, target);
     } catch (const std::exception& e) {
@@ -87,10 +83,6 @@ void ConvertMp3ToWav(const std::string& source, const std::string& target) {
         } catch (...) {
         }
     }
-#else
-    (void)source;
-    (void)target;
-#endif
 }
 
 std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input) {
