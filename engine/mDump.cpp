@@ -1,14 +1,108 @@
 #include "mDump.h"
 
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
 #include "AutomationError.h"
 #include "EngineState.h"
+#include "mIndexFiles.h"
+#include "mLog.h"
+
+namespace fs = std::filesystem;
 
 namespace mDump {
-std::string DumpNameOf(const std::string& word) { return word; }
-void DumpFile(EngineState&, const std::string&, int32_t, const std::string&) {
-    RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "DumpFile is not available in this build");
+
+namespace {
+
+// Binary files of slot 0 and slot 1 carry these voice names.
+constexpr const char* kSlotVoiceNames[2] = {"Galev", "Sevra"};
+
+struct IndexEntry {
+    int32_t Position = 0;
+    int32_t Length = 0;
+    int32_t FileNumber = 0;
+};
+
+int32_t EntryNumber(const std::string& piece, const std::string& entry) {
+    int32_t value = 0;
+    const char* begin = piece.data();
+    const char* end = begin + piece.size();
+    while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec == std::errc::result_out_of_range) RuntimeErrors::Raise(RuntimeErrors::Overflow, "index entry \"" + entry + "\"");
+    if (ec != std::errc() || ptr != end || begin == end)
+        RuntimeErrors::Raise(RuntimeErrors::TypeMismatch, "index entry \"" + entry + "\"");
+    return value;
 }
+
+// "position;length;file number"
+IndexEntry ParseEntry(const std::string& entry) {
+    IndexEntry parsed;
+    std::size_t first = entry.find(';');
+    std::size_t second = first == std::string::npos ? std::string::npos : entry.find(';', first + 1);
+    if (second == std::string::npos) RuntimeErrors::Raise(RuntimeErrors::TypeMismatch, "index entry \"" + entry + "\"");
+    std::size_t third = entry.find(';', second + 1);
+    parsed.Position = EntryNumber(entry.substr(0, first), entry);
+    parsed.Length = EntryNumber(entry.substr(first + 1, second - first - 1), entry);
+    parsed.FileNumber = EntryNumber(entry.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1), entry);
+    return parsed;
+}
+
+std::string OutputPath(const std::string& dumpFolder, const std::string& word) {
+    std::string folder = dumpFolder;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder + DumpNameOf(word) + ".mp3";
+}
+
+void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
+    const int slot = EngineState::DataSlot(voice);
+    if (slot > 1) RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice " + std::to_string(voice + 1) + " has no dictionary");
+    std::error_code ec;
+    if (dumpFolder.empty() || !fs::is_directory(dumpFolder, ec))
+        RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "dump folder \"" + dumpFolder + "\" does not exist");
+    const std::string* entry = state.IndexDictionary(slot).Find(word);
+    if (!entry) RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the word is not in the index");
+    const IndexEntry clip = ParseEntry(*entry);
+    if (clip.Length <= 0 || clip.Position <= 0 || clip.FileNumber <= 0)
+        RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "index entry \"" + *entry + "\" names no clip");
+    const std::string binPath = mIndexFiles::BinFilePath(state.Settings.ApplicationPath, kSlotVoiceNames[slot], clip.FileNumber);
+    mIndexFiles::ExtractClip(binPath, clip.Position, clip.Length, OutputPath(dumpFolder, word));
+}
+
+}  // namespace
+
+std::string DumpNameOf(const std::string& word) {
+    std::string name;
+    name.reserve(word.size());
+    for (char ch : word) {
+        if (ch == '-' || ch == '/') name += "==";
+        else if (ch == '"') name += '_';
+        else name += ch;
+    }
+    return name;
+}
+
+void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
+    const bool detailed = mLog::GetLogLevel() > 5;
+    if (detailed) mLog::LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
+    try {
+        Extract(state, dumpFolder, voice, word);
+    } catch (const std::exception& e) {
+        // The caller gets no error (the pipeline meets the missing file later), but the failure
+        // is on record.
+        try {
+            mLog::LogWrite("Dump word (" + word + ") FAILED: " + e.what());
+        } catch (...) {
+        }
+        return;
+    }
+    if (detailed) mLog::LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
+}
+
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state) {
     return state.IndexDictionaries[state.ActiveSlot()];
 }
+
 }  // namespace mDump

@@ -1,13 +1,130 @@
 #include "mSpeak.h"
 
+#include <climits>
+
 #include "AutomationError.h"
 #include "EngineState.h"
+#include "mLog.h"
+#include "mRecordings.h"
+#include "mSequencer.h"
+#include "mTokeniser.h"
+#include "mUtterance.h"
+#include "mWordResolution.h"
+#include "mWorkingFolder.h"
 
 namespace mSpeak {
-int32_t Speak(EngineState&, const std::string&) {
-    RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "Speak is not available in this build");
+
+namespace {
+
+constexpr const char* kSpeakProc = "RavekVoice.exe!Speak";
+
+bool Detailed() { return mLog::GetLogLevel() >= 6; }
+
+// Passes the events through to the client while remembering whether SpeechStart went out, so
+// that a request failing after it can close the speech with Speechend.
+class EventWatch : public EngineEvents {
+public:
+    EventWatch(EngineState& state, bool& started) : state_(state), client_(state.Events), started_(started) {
+        state_.Events = this;
+    }
+    ~EventWatch() override { state_.Events = client_; }
+    EventWatch(const EventWatch&) = delete;
+    EventWatch& operator=(const EventWatch&) = delete;
+    void SpeechStart() override {
+        started_ = true;
+        if (client_) client_->SpeechStart();
+    }
+    void WordStart(int32_t wordIndex) override {
+        if (client_) client_->WordStart(wordIndex);
+    }
+    void Speechend() override {
+        if (client_) client_->Speechend();
+    }
+private:
+    EngineState& state_;
+    EngineEvents* client_;
+    bool& started_;
+};
+
+void TakeSelectedVoice(EngineState& state) {
+    if (state.SelectedVoice == state.ActiveVoice) return;
+    if (state.SelectedVoice < INT16_MIN || state.SelectedVoice > INT16_MAX)
+        RuntimeErrors::Raise(RuntimeErrors::Overflow, "voice " + std::to_string(int64_t{state.SelectedVoice} + 1));
+    state.ActiveVoice = static_cast<int16_t>(state.SelectedVoice);
 }
-std::vector<SpeechItem> PrepareUtterance(EngineState&, const std::string&, const Dictionary&, const Dictionary&) {
-    RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "PrepareUtterance is not available in this build");
+
+void RenewWorkingFolder(EngineState& state) {
+    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
+    state.CurrentDumpFolder = mWorkingFolder::CreateWorkingFolder(state.Settings.AvoidShortNames);
 }
+
+const Dictionary& SeparatorSet(const std::shared_ptr<Dictionary>& set, const char* name) {
+    if (!set) throw AutomationError(91, "RavekVoice", std::string("Object variable or With block variable not set: ") + name);
+    return *set;
+}
+
+// Ends a speech that cannot go on (a failed request, or nothing to play): Speechend goes out
+// only when SpeechStart did, the engine is idle again and the working folder is gone.
+void EndRequest(EngineState& state, bool speechStarted) {
+    try {
+        if (!state.IsIdle) {
+            if (speechStarted) mSequencer::RaiseSpeechEnd(state);
+            state.IsIdle = true;
+        }
+    } catch (...) {
+        state.IsIdle = true;
+    }
+    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
+}
+
+}  // namespace
+
+std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
+                                         const Dictionary& wordSet) {
+    std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
+    items = mTokeniser::CompactBreaks(items);
+    items = mWordResolution::MatchSequences(state, items);
+    return mUtterance::ProduceFiles(state, items);
+}
+
+int32_t Speak(EngineState& state, const std::string& text) {
+    mLog::ProcTrace trace;
+    mLog::ProcEnter(trace, kSpeakProc, 99);
+    bool accepted = false;
+    bool speechStarted = false;
+    try {
+        TakeSelectedVoice(state);
+        if (state.IsIdle) {
+            state.ActiveSlot();  // a voice outside the four (and the unused fifth) is error 9
+            state.DumpFileCounter = 0;
+            if (Detailed()) {
+                state.StartTimer();
+                mLog::LogWrite("Speak request arrived at " + mLog::SystemDateTimeText());
+            }
+            mRecordings::RefreshIfChanged(state);
+            RenewWorkingFolder(state);
+            state.IsIdle = false;
+            accepted = true;
+            state.Utterance = PrepareUtterance(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
+                                               SeparatorSet(state.WordSet, "word separators"));
+            if (Detailed()) mLog::LogWrite("Processing before Speach is done in " + state.Elapsed());
+            {
+                EventWatch watch(state, speechStarted);
+                mSequencer::HandOff(state);
+            }
+            // Nothing was started: close the speech here, or the engine would stay busy for good.
+            if (!state.IsIdle && !mUtterance::HasPlayableItem(state, state.Utterance))
+                EndRequest(state, speechStarted);
+        }
+    } catch (const AutomationError& e) {
+        mLog::TraceError(trace, e.Number(), -9999, e.Description());
+        if (accepted) EndRequest(state, speechStarted);
+    } catch (const std::exception& e) {
+        mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+        if (accepted) EndRequest(state, speechStarted);
+    }
+    mLog::ProcExit(trace, 99);
+    return 0;
+}
+
 }  // namespace mSpeak

@@ -1,0 +1,28 @@
+#pragma once
+// Last phase of utterance preparation: every item that will be played gets a playable file in the
+// request's working folder (dictionary clips extracted, MP3 converted to WAVE when configured,
+// numbered copies when short names are avoided); missing words go to the missing-word policy.
+#include <string>
+#include <vector>
+
+#include "SpeechItem.h"
+
+struct EngineState;
+
+namespace mUtterance {
+
+std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input);
+
+// "<CurrentDumpFolder>f<n><extension>" with n the next value of DumpFileCounter.
+std::string NextNumberedName(EngineState& state, const std::string& extension);
+// Copies a file over an existing target. Raises error 53 naming the source when it does not exist
+// (an empty source names no file) and error 75 when the copy fails.
+void CopyOver(const std::string& source, const std::string& target);
+// MP3 to WAVE through the decoder; the outcome is not examined (a failure leaves no target).
+void ConvertMp3ToWav(const std::string& source, const std::string& target);
+
+// Whether the playback hand-off would find anything to play in `utterance`: an item with text
+// that is a word, a sound, or a letter that the slot's system recordings hold.
+bool HasPlayableItem(const EngineState& state, const std::vector<SpeechItem>& utterance);
+
+}  // namespace mUtterance

@@ -1,0 +1,208 @@
+// Producing the files of an utterance, the missing-word policy, and the Speak request around them.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "mWorkingFolder.h"
+#include "test_pipeline_fixture.h"
+
+using namespace ravektest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class UtteranceTest : public PipelineTest {
+protected:
+    static InstallationOptions With(const std::string& name, const std::string& value) {
+        InstallationOptions o;
+        o.Registry[name] = RegValue::String(value);
+        return o;
+    }
+    static InstallationOptions Policy(const std::string& policy) {
+        InstallationOptions o;
+        o.Ini["General"]["MissingWordPolicy"] = policy;
+        return o;
+    }
+    // Speaks and hands back the utterance; the engine is made idle again for the next request.
+    std::vector<SpeechItem> Speak(const std::string& text, int voice = 3) {
+        api->SelectVoice(voice);
+        api->Speak(text);
+        std::vector<SpeechItem> utterance = State().Utterance;
+        if (!State().IsIdle) api->StopSpeak();
+        events.Seen.clear();
+        return utterance;
+    }
+    std::string Bytes(const std::string& file) { return ReadFileBytes(file); }
+};
+
+TEST_F(UtteranceTest, DictionaryWordsPlayFromTheWorkingFolderUserRecordingsFromTheirPlace) {
+    Start();
+    api->SelectVoice(3);
+    api->Speak("שלום תודה");
+    const std::string work = State().CurrentDumpFolder;
+    EXPECT_EQ(events.Seen, std::vector<std::string>{"SpeechStart"});
+    EXPECT_TRUE(std::regex_match(work, std::regex(tmp.string() + "/ravek[0-9a-f]{5}/"))) << work;
+    struct stat info {};
+    ASSERT_EQ(::lstat(work.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    const auto& items = State().Utterance;
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0], Item(Word, "שלום", 1, true, work + "שלום.mp3", FromDictionary));
+    EXPECT_EQ(Bytes(items[0].File), Bytes(Clip(kToneA)));
+    EXPECT_EQ(items[2], Item(Word, "תודה", 6, true, UserFile(0, "תודה.mp3"), FromUserRecordings));
+    EXPECT_TRUE(inst->LogContains("Speak request arrived at "));
+    EXPECT_TRUE(inst->LogContains("Processing before Speach is done in "));
+}
+
+TEST_F(UtteranceTest, AvoidShortNamesPlaysNumberedCopiesInListOrder) {
+    Start(With("AvoidShortNames", "1"));
+    auto items = Speak("שלום תודה בוקר אבג");
+    const std::string work = State().CurrentDumpFolder;
+    EXPECT_LE(fs::path(work).parent_path().filename().string().size(), 8u);
+    std::vector<std::string> files;
+    for (const auto& item : items)
+        if (!item.File.empty()) files.push_back(item.File);
+    EXPECT_EQ(files, (std::vector<std::string>{work + "f1.mp3", work + "f2.mp3", work + "f3.wav", work + "f4.wav"}));
+    EXPECT_EQ(Bytes(work + "f2.mp3"), Bytes(Clip(kToneH)));
+    EXPECT_EQ(Bytes(work + "f4.wav"), Bytes(Clip(kSignalWav)));
+}
+
+TEST_F(UtteranceTest, ConversionMakesWaveFilesOfEveryMp3) {
+    InstallationOptions o = With("ConvertMP32WAV", "1");
+    o.MaleRecordings["גדול.MP3"] = kToneB;
+    o.MaleRecordings["x.wav/קטן.mp3"] = kToneC;
+    Start(o);
+    api->SelectVoice(3);
+    api->Speak("שלום תודה גדול קטן בוקר");
+    const std::string work = State().CurrentDumpFolder;
+    std::vector<std::string> files;
+    for (const auto& item : State().Utterance)
+        if (item.Kind == Word) files.push_back(item.File);
+    EXPECT_EQ(files, (std::vector<std::string>{work + "שלום.wav", work + "תודה.wav", work + "גדול.wav",
+                                               UserFile(0, "x.wav/קטן.mp3"), UserFile(0, "בוקר.wav")}));
+    for (const std::string name : {"שלום.wav", "תודה.wav", "גדול.wav"})
+        EXPECT_EQ(Bytes(work + name).substr(0, 4), "RIFF") << name;
+}
+
+TEST_F(UtteranceTest, SpellPolicyAnnouncesAndSpellsLetterByLetter) {
+    Start(Policy("  SpElL  "));
+    EXPECT_EQ(Speak("x אָבּג", 1),
+              (std::vector<SpeechItem>{Item(Sound, "איות", 1), Item(Letter, "x", 1), Item(WordBreak, " ", 2),
+                                       Item(Sound, "איות", 3), Item(Letter, "א", 3), Item(Letter, "ב", 4),
+                                       Item(Letter, "ג", 5)}));
+    State().LanguageClass = 3;
+    auto items = Speak("AB", 1);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[1].Text, "a");
+    EXPECT_EQ(items[2].Text, "b");
+}
+
+TEST_F(UtteranceTest, SpelledLettersGetNumberedCopiesWhenShortNamesAreAvoided) {
+    InstallationOptions o = Policy("spell");
+    o.Registry["AvoidShortNames"] = RegValue::String("1");
+    Start(o);
+    auto items = Speak("אב", 1);
+    const std::string work = State().CurrentDumpFolder;
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0], Item(Sound, "איות", 1, false, work + "f1.wav"));
+    EXPECT_EQ(items[2], Item(Letter, "ב", 2, false, work + "f3.wav"));
+    EXPECT_EQ(Bytes(work + "f3.wav"), Bytes(SystemFile(0, "ב.mp3")));
+}
+
+TEST_F(UtteranceTest, MissingOrEmptyPolicyBeepsOthersAreSilent) {
+    InstallationOptions o;
+    o.Ini["General"].erase("MissingWordPolicy");
+    Start(o);
+    EXPECT_EQ(Speak("אבג", 1), std::vector<SpeechItem>{Item(Sound, "signal", 1)});
+    for (const char* policy : {"  ", "SAPI5", "whisper"}) {
+        inst->Options().Ini["General"]["MissingWordPolicy"] = policy;
+        inst->Write();
+        fs::create_directories(tmp);
+        api.emplace();
+        api->SetEventSink(&events);
+        api->Initialise();
+        const bool beeps = std::string(policy) == "  ";
+        EXPECT_EQ(Speak("אבג", 1).size(), beeps ? 1u : 0u) << "policy \"" << policy << "\"";
+    }
+}
+
+TEST_F(UtteranceTest, NothingToPlayEndsTheSpeechAtOnce) {
+    Start(Policy("sapi5"));
+    for (const char* text : {".. ,!", "אבג"}) {
+        events.Seen.clear();
+        api->SelectVoice(1);
+        EXPECT_EQ(api->Speak(text), 0);
+        EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "Speechend"})) << text;
+        EXPECT_TRUE(State().IsIdle);
+        EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
+    }
+}
+
+TEST_F(UtteranceTest, FailedCopyReturnsTheErrorWithoutEventsAndLeavesTheEngineIdle) {
+    Start(With("AvoidShortNames", "1"));
+    fs::remove(UserFile(0, "תודה.mp3"));
+    api->SelectVoice(1);
+    AutomationError e = ErrorOf([&] { api->Speak("תודה"); });
+    EXPECT_EQ(e.Number(), 53);
+    EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
+    EXPECT_TRUE(events.Seen.empty());
+    EXPECT_TRUE(State().IsIdle);
+    EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
+    // A missing system recording fails the same way.
+    State().Settings.MissingWordSignal = "nosuch";
+    EXPECT_EQ(ErrorOf([&] { api->Speak("אבג"); }).Number(), 53);
+    EXPECT_TRUE(State().IsIdle);
+}
+
+TEST_F(UtteranceTest, BusyEngineIgnoresTheRequest) {
+    Start();
+    api->SelectVoice(1);
+    api->Speak("תודה");
+    const auto before = State().Utterance;
+    const std::string folder = State().CurrentDumpFolder;
+    events.Seen.clear();
+    EXPECT_EQ(api->Speak("בוקר"), 0);
+    EXPECT_TRUE(events.Seen.empty());
+    EXPECT_EQ(State().Utterance, before);
+    EXPECT_EQ(State().CurrentDumpFolder, folder);
+}
+
+TEST_F(UtteranceTest, VoiceOutsideTheFourIsSubscriptOutOfRange) {
+    Start();
+    for (int voice : {0, 9, -40000}) {
+        api->SelectVoice(voice);
+        AutomationError e = ErrorOf([&] { api->Speak("תודה"); });
+        EXPECT_TRUE(e.Number() == 9 || (voice == -40000 && e.Number() == 6)) << voice << ": " << e.what();
+        EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
+        EXPECT_TRUE(State().IsIdle);
+    }
+    EXPECT_TRUE(fs::is_empty(tmp));
+    api->SelectVoice(1);
+    EXPECT_EQ(api->Speak("תודה"), 0);
+}
+
+TEST_F(UtteranceTest, NextRequestRemovesOnlyTheFolderItCreated) {
+    Start();
+    Speak("תודה", 1);
+    const std::string first = State().CurrentDumpFolder;
+    ASSERT_TRUE(fs::is_directory(first));
+    Speak("תודה", 1);
+    EXPECT_FALSE(fs::exists(first));
+    // A symbolic link put in place of the working folder is not followed.
+    const std::string second = State().CurrentDumpFolder;
+    const fs::path keep = inst->Root() / "keep";
+    fs::create_directories(keep);
+    WriteFileBytes(keep / "precious.txt", "x");
+    fs::remove_all(second);
+    fs::create_directory_symlink(keep, fs::path(second).parent_path());
+    Speak("תודה", 1);
+    EXPECT_TRUE(fs::exists(keep / "precious.txt"));
+    // A folder the engine did not create is never removed.
+    const fs::path foreign = tmp / "ravek12345";
+    fs::create_directories(foreign);
+    EXPECT_FALSE(mWorkingFolder::RemoveWorkingFolder(foreign.string() + "/"));
+    EXPECT_TRUE(fs::is_directory(foreign));
+}
+
+}  // namespace
