@@ -1,6 +1,7 @@
 #include "mci.h"
 
 #include <gst/gst.h>
+#include <mpg123.h>
 
 #include <algorithm>
 #include <charconv>
@@ -142,7 +143,7 @@ struct Device {
         if (busWatch) gst_bus_remove_watch(bus.get());
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     }
-    int64_t LengthFrames() const { return (lengthNs + kNanosPerFrame - 1) / kNanosPerFrame; }
+    int64_t LengthFrames() const { return (lengthNs + kNanosPerFrame / 2) / kNanosPerFrame; }
     void Notify(long code) {
         NotifySink* target = notifyTarget;
         notifyTarget = nullptr;
@@ -269,6 +270,31 @@ uint32_t ParseOpenKeywords(const std::vector<Token>& tokens, size_t first, OpenO
 }
 
 // ---- Pipelines ----
+struct Mpg123Delete {
+    void operator()(mpg123_handle* handle) const {
+        mpg123_close(handle);
+        mpg123_delete(handle);
+    }
+};
+
+// Exact length of an MP3 file (the parser knows it only after reading the whole stream); 0 when
+// it cannot be decoded.
+int64_t Mp3LengthNs(const std::string& path) {
+    static const bool ready = mpg123_init() == MPG123_OK;
+    if (!ready) return 0;
+    std::unique_ptr<mpg123_handle, Mpg123Delete> handle(mpg123_new(nullptr, nullptr));
+    if (!handle) return 0;
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    if (mpg123_open(handle.get(), path.c_str()) != MPG123_OK || mpg123_scan(handle.get()) != MPG123_OK) return 0;
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    const off_t samples = mpg123_length(handle.get());
+    if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || samples <= 0) return 0;
+    return static_cast<int64_t>(gst_util_uint64_scale(static_cast<guint64>(samples), GST_SECOND, static_cast<guint64>(rate)));
+}
+
+bool IsMp3Decoder(const std::string& decoder) { return decoder.find("mpg123audiodec") != std::string::npos; }
+
 std::string DecoderFor(const std::string& path) {
     unsigned char head[12] = {};
     std::ifstream in(path, std::ios::binary);
@@ -386,7 +412,8 @@ uint32_t PrerollError(GstElement* pipeline) {
 // Builds the device's pipeline and prerolls it (paused at the start, length known).
 uint32_t BuildPipeline(Device& device) {
     GError* raw = nullptr;
-    GstElement* built = gst_parse_launch(PipelineDescription(DecoderFor(device.path)).c_str(), &raw);
+    const std::string decoder = DecoderFor(device.path);
+    GstElement* built = gst_parse_launch(PipelineDescription(decoder).c_str(), &raw);
     ErrorPtr error(raw);
     if (!built) return MCIERR_CANNOT_LOAD_DRIVER;
     device.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(built)));
@@ -409,9 +436,9 @@ uint32_t BuildPipeline(Device& device) {
         return code;
     }
     gint64 duration = 0;
-    device.lengthNs = gst_element_query_duration(device.pipeline.get(), GST_FORMAT_TIME, &duration) && duration > 0
-                          ? duration
-                          : 0;
+    if (IsMp3Decoder(decoder)) device.lengthNs = Mp3LengthNs(device.path);
+    else if (gst_element_query_duration(device.pipeline.get(), GST_FORMAT_TIME, &duration) && duration > 0)
+        device.lengthNs = duration;
     GstPtr<GstBus> bus(gst_element_get_bus(device.pipeline.get()));
     device.busWatch = gst_bus_add_watch(bus.get(), OnBusMessage, GUINT_TO_POINTER(device.id));
     return 0;

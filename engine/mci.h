@@ -14,8 +14,8 @@
 //   stop <a> [notify] [wait]
 //
 // Time: the two formats count the same unit. One frame is 1/1000 second (kFramesPerSecond), so a
-// length in frames equals the length in milliseconds, rounded up so that "to <length>" always
-// reaches the end of the file. The default time format is milliseconds.
+// length in frames equals the length in milliseconds, rounded to the nearest frame; a play "to
+// <length>" always plays to the very end of the file. The default time format is milliseconds.
 //
 // Notifications (wParam of message 953; lParam is the device id of mciGetDeviceID):
 //   1 successful  - a play with notify reached its "to" position, or a stop with notify succeeded;
