@@ -36,7 +36,7 @@ bool LevelAbove0() { return mLog::GetLogLevel() > 0; }
 }  // namespace
 
 IAPI::IAPI() = default;
-IAPI::~IAPI() = default;
+IAPI::~IAPI() { mSequencer::Detach(state_); }
 
 void IAPI::Initialise() {
     mLog::Traced(kInitialiseProc, [&](mLog::ProcTrace&) {

@@ -254,4 +254,13 @@ void Attach(EngineState& state) {
     mci::SetAudioSink(env && *env ? std::string(env) : state.Settings.AudioSink);
 }
 
+void Detach(EngineState& state) {
+    if (!state.NotifyWindow) return;
+    if (mMedia::CallbackWindow() == state.NotifyWindow.get()) {
+        CloseCurrentDevice();
+        mMedia::SetCallbackWindow(nullptr);
+    }
+    mci::ForgetNotifySink(state.NotifyWindow.get());
+}
+
 }  // namespace mSequencer

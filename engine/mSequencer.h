@@ -17,4 +17,7 @@ int32_t StopSpeak(EngineState& state);
 void SetSystemVolume(EngineState& state, int16_t leftVol, int16_t rightVol);
 // Binds the media layer to the engine's notification sink and audio sink (end of Initialise).
 void Attach(EngineState& state);
+// Unbinds the media layer from the engine's notification sink and closes the device now playing;
+// called when the engine object goes away, so no notification reaches a destroyed sink.
+void Detach(EngineState& state);
 }  // namespace mSequencer

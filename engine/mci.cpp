@@ -678,6 +678,11 @@ uint32_t mciGetDeviceID(const std::string& alias) {
     return device ? device->id : 0;
 }
 
+void ForgetNotifySink(const NotifySink* sink) {
+    for (auto& [key, device] : M().devices)
+        if (device->notifyTarget == sink) device->notifyTarget = nullptr;
+}
+
 void SetAudioSink(const std::string& description) { M().sinkDescription = description; }
 
 std::string AudioSinkDescription() {

@@ -83,6 +83,8 @@ std::string mciGetErrorString(uint32_t code);
 uint32_t mciGetDeviceID(const std::string& alias);
 
 // Audio sink description for devices opened from now on; empty means the default (see top).
+// Drops every pending notification addressed to `sink` (the sink is about to be destroyed).
+void ForgetNotifySink(const NotifySink* sink);
 void SetAudioSink(const std::string& description);
 // The description new devices use (the default resolved: autoaudiosink, or "fakesink sync=true"
 // where no audio output can be opened).
