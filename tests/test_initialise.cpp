@@ -1,0 +1,353 @@
+// Start-up of the engine object on whole installations: the log it writes, the ways it fails,
+// the voice model and the small public methods around it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "AnsiText.h"
+#include "AutomationError.h"
+#include "IAPI.h"
+#include "Installation.h"
+
+using namespace ravektest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kProc = "RavekVoice.exe!IAPI#Initialise";
+
+AutomationError InitialiseError(IAPI& api) {
+    try {
+        api.Initialise();
+    } catch (const AutomationError& e) {
+        return e;
+    }
+    return AutomationError(0, "", "");
+}
+
+InstallationOptions AtLevel(uint32_t level) {
+    InstallationOptions o;
+    o.Registry["LogLevel"] = RegValue::Dword(level);
+    return o;
+}
+
+// Checks that every message starts with its expected prefix, one for one.
+void ExpectMessages(const std::vector<std::string>& messages, const std::vector<std::string>& prefixes) {
+    ASSERT_EQ(messages.size(), prefixes.size()) << ::testing::PrintToString(messages);
+    for (size_t i = 0; i < prefixes.size(); ++i)
+        EXPECT_EQ(messages[i].substr(0, prefixes[i].size()), prefixes[i]) << "line " << i + 1 << ": " << messages[i];
+}
+
+std::vector<std::string> ReadLines(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// ---- the log of a start-up ----
+
+TEST(StartUpLog, EveryStepInOrderAtTheTraceLevel) {
+    Installation inst;
+    IAPI api;
+    api.Initialise();
+    const std::string male = inst.MyRecordsFolder(0).string(), female = inst.MyRecordsFolder(1).string();
+    ExpectMessages(inst.LogMessages(),
+                   {"Initialization request arrived at ",
+                    "All registry settings are taken : elapsed time ",
+                    "Voice persmissions were initialized after  ",
+                    "My records path at " + inst.MyRecordsRoot().string() + " ",
+                    "DB Connection established successfully..  ",
+                    "Prefixes were retrived ( 5)",
+                    "Ini file detected at " + inst.IniPath().string(),
+                    "Male user records are at " + male,
+                    "Male MyRecords size cached as ",
+                    "Male user Dictionary loaded from " + male + ": totally 2 Files :",
+                    "Female user records are at " + female,
+                    "Female MyRecords size cached as ",
+                    "Female user Dictionary loaded from " + female + ": totally 1 Files : ",
+                    "System voices were loaded after ",
+                    "Male index loaded from " + inst.IndexFile(0).string(),
+                    "Loaded 9 entries for male voice after",
+                    "Female index loaded from " + inst.IndexFile(1).string(),
+                    "Loaded ",
+                    "Going to detect Binary files....",
+                    "male voice binary file #1 detected at " + inst.BinFile(0, 1).string(),
+                    "Female voice binary file #1 detected at " + inst.BinFile(1, 1).string(),
+                    "Detection of binary files after ",
+                    " Male Voice initiated PROPERLY ",
+                    " Female Voice initiated PROPERLY",
+                    "All Initialize done after ",
+                    std::string("End ") + kProc + " at "});
+    EXPECT_TRUE(api.State().IsInitialised);
+    EXPECT_TRUE(api.State().IsIdle);
+}
+
+TEST(StartUpLog, LevelZeroKeepsOnlyTheUnconditionalLines) {
+    Installation inst(AtLevel(0));
+    IAPI api;
+    api.Initialise();
+    ExpectMessages(inst.LogMessages(), {"Ini file detected at ", "Male user records are at ", "Female user records are at ",
+                                        "Male index loaded from ", "Female index loaded from ",
+                                        "male voice binary file #1 detected at "});
+    // Every stamped line carries the prefix and the time stamp.
+    for (const std::string& line : inst.LogLines())
+        EXPECT_TRUE(line.rfind("Ravek Debug Message ", 0) == 0 && line.size() > 23 && line[line.size() - 20] == ' ') << line;
+}
+
+TEST(StartUpLog, SizesAreCachedQuietlyBelowLevelSix) {
+    Installation inst(AtLevel(5));
+    IAPI api;
+    api.Initialise();
+    EXPECT_FALSE(inst.LogContains("Male MyRecords size cached as "));
+    EXPECT_FALSE(inst.LogContains("Log  Start"));
+    EXPECT_TRUE(inst.LogContains("All Initialize done after "));
+    EXPECT_GT(api.State().MyRecordsSizeCache[0], 0);
+}
+
+TEST(StartUpLog, SecondInitialiseOnlyTracesItself) {
+    Installation inst;
+    IAPI api;
+    api.Initialise();
+    api.SelectVoice(2);
+    const size_t before = inst.LogLines().size();
+    const auto names = api.State().VoiceNames;
+    api.Initialise();
+    const std::vector<std::string> lines = inst.LogLines();
+    ASSERT_EQ(lines.size(), before + 2);
+    EXPECT_EQ(lines[before].rfind(std::string("Log  Start") + kProc + " at ", 0), 0u) << lines[before];
+    EXPECT_EQ(lines[before + 1].rfind(std::string("End ") + kProc + " at ", 0), 0u) << lines[before + 1];
+    EXPECT_EQ(api.State().SelectedVoice, 1);  // not reset by the second call
+    EXPECT_EQ(api.State().VoiceNames, names);
+}
+
+// ---- failures ----
+
+TEST(StartUpFailure, MissingIniStopsAfterTheDatabaseWithExactLines) {
+    InstallationOptions o = AtLevel(1);
+    o.WriteIni = false;
+    Installation inst(o);
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    const std::string description = "Ini File does not exists at " + inst.IniPath().string();
+    EXPECT_EQ(e.Number(), 999);
+    EXPECT_EQ(e.Source(), kProc);
+    EXPECT_EQ(e.Description(), description);
+    ExpectMessages(inst.LogMessages(), {"Initialization request arrived at ", "All registry settings are taken : elapsed time ",
+                                        "Voice persmissions were initialized after  ", "My records path at ",
+                                        "DB Connection established successfully..  ", "Prefixes were retrived ( 5)",
+                                        std::string("Error ") + kProc + description});
+    EXPECT_EQ(inst.LogMessages().back(), std::string("Error ") + kProc + description);
+    EXPECT_FALSE(api.State().IsInitialised);
+    EXPECT_FALSE(api.State().IsIdle);
+    EXPECT_EQ(api.ListNumberOfVoices(), 4);  // what the failed run set stays until the next run
+}
+
+TEST(StartUpFailure, MissingSystemFolderFailsAfterTheUserRecordingsAndCanBeRetried) {
+    for (int slot : {0, 1}) {
+        InstallationOptions o;
+        (slot == 0 ? o.CreateMaleSystemFolder : o.CreateFemaleSystemFolder) = false;
+        Installation inst(o);
+        IAPI api;
+        AutomationError e = InitialiseError(api);
+        EXPECT_EQ(e.Number(), 999);
+        EXPECT_EQ(e.Description(), "System voice folder " + inst.SystemFolder(slot).string() + " does not exists");
+        EXPECT_TRUE(inst.LogContains("Female user Dictionary loaded from "));
+        EXPECT_FALSE(inst.LogContains("System voices were loaded after "));
+        EXPECT_FALSE(api.State().IsInitialised);
+
+        fs::create_directories(inst.SystemFolder(slot));
+        api.Initialise();
+        EXPECT_TRUE(api.State().IsInitialised);
+        EXPECT_TRUE(api.State().IsIdle);
+    }
+}
+
+TEST(StartUpFailure, NumericSettingsThatDoNotConvert) {
+    struct Case {
+        const char* name;
+        const char* value;
+        int32_t number;
+    };
+    for (const Case& c : {Case{"SequenceLen", "four", 13}, Case{"TimeBetweenMyFoldersCheck", "1x", 13},
+                          Case{"LogLevel", "high", 13}, Case{"PlaybackAccelerationRate", "fast", 13},
+                          Case{"SequenceLen", "99999999999", 6}, Case{"LogLevel", "40000", 6}}) {
+        InstallationOptions o;
+        o.Registry[c.name] = RegValue::String(c.value);
+        Installation inst(o);
+        IAPI api;
+        AutomationError e = InitialiseError(api);
+        EXPECT_EQ(e.Number(), c.number) << c.name << "=" << c.value << ": " << e.what();
+        EXPECT_EQ(e.Source(), kProc);
+        EXPECT_FALSE(api.State().IsInitialised) << c.name;
+    }
+}
+
+TEST(StartUpFailure, OutOfRangeAndOddSettingsAreTakenAsTheyAre) {
+    InstallationOptions o;
+    o.Registry["LogLevel"] = RegValue::String("-3");
+    o.Registry["SequenceLen"] = RegValue::Dword(100000);
+    o.Registry["PlaybackAccelerationRate"] = RegValue::String(" 25 ");
+    Installation inst(o);
+    IAPI api;
+    api.Initialise();
+    EXPECT_TRUE(api.State().IsInitialised);
+    EXPECT_EQ(api.State().Settings.SequenceLen, 100000);
+    EXPECT_EQ(api.State().Settings.PlaybackAccelerationRate, 25);
+    EXPECT_TRUE(inst.LogContains("Ini file detected at "));        // unconditional lines only
+    EXPECT_FALSE(inst.LogContains("All Initialize done after "));  // a negative level is quiet
+}
+
+TEST(StartUpFailure, UnwritableLogFolderNamesTheLogFile) {
+    InstallationOptions o;
+    o.Registry["LogLocation"] = RegValue::String("{root}/no/such/folder");
+    Installation inst(o);
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    EXPECT_NE(e.Number(), 0);
+    EXPECT_NE(e.Description().find(inst.Root().string() + "/no/such/folder/Tolvin_Log.log"), std::string::npos)
+        << e.Description();
+    EXPECT_FALSE(api.State().IsInitialised);
+}
+
+TEST(StartUpFailure, MalformedRegistryFileIsAClearErrorNamingIt) {
+    InstallationOptions o;
+    o.Registry["SequenceLen"] = RegValue::Raw("dword:zz");
+    Installation inst(o);
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    EXPECT_NE(e.Number(), 0);
+    EXPECT_NE(e.Description().find(inst.RegistryFile().string()), std::string::npos) << e.Description();
+    EXPECT_FALSE(api.State().IsInitialised);
+}
+
+TEST(StartUpFolders, MissingRecordingsRootIsCreatedWithItsJournal) {
+    InstallationOptions o;
+    o.CreateMyRecords = false;
+    Installation inst(o);
+    IAPI api;
+    api.Initialise();
+    EXPECT_TRUE(fs::is_directory(inst.MyRecordsFolder(0)));
+    EXPECT_TRUE(fs::is_directory(inst.MyRecordsFolder(1)));
+    const auto journal = ReadLines(inst.MyRecordsRoot() / "Ravek Log.txt");
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].rfind("MyRecords folder created by Engine: ", 0), 0u) << journal[0];
+    EXPECT_EQ(api.GetWordsNumber(1), 0);
+}
+
+// ---- the language sub-key ----
+
+TEST(StartUpLanguage, EnglishSystemReadsTheLanguageKeyAndLowerCasesWords) {
+    InstallationOptions o;
+    o.LanguageDefault = "0409";
+    // The language key holds the INI name and the voice names; the main key keeps the rest.
+    o.Registry.erase("ParametersINIFileName");
+    o.Registry.erase("MaleVoiceName1");
+    o.ExtraRegistryText =
+        "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\EN]\n"
+        "\"ParametersINIFileName\"=\"RavekParams.ini\"\n"
+        "\"MaleVoiceName\"=\"Dan\"\n\"FemaleVoiceName\"=\"Noa\"\n"
+        "\"MaleVoiceName1\"=\"John\"\n\"FemaleVoiceName1\"=\"Mary\"\n";
+    o.Ini["General"]["MissingWordSignal"] = "SIGNAL";
+    o.MaleRecordings["Hello.mp3"] = kToneA;
+    Installation inst(o);
+    IAPI api;
+    api.Initialise();
+    EXPECT_EQ(api.State().LanguageClass, 3);
+    EXPECT_EQ(api.State().LanguageKeySuffix, "\\EN");
+    EXPECT_EQ(api.ListVoiceName(3), "John");
+    EXPECT_EQ(api.ListVoiceName(4), "Mary");
+    EXPECT_EQ(api.State().Settings.MissingWordSignal, "signal");
+    EXPECT_TRUE(api.State().UserDictionary(0).Exists("hello"));
+    EXPECT_EQ(api.State().LocaleId, 1033);
+}
+
+// ---- the voice model and small methods ----
+
+TEST(VoiceModel, FourVoicesNamedFromTheRegistry) {
+    Installation inst;
+    IAPI api;
+    EXPECT_EQ(api.ListNumberOfVoices(), 0);
+    api.Initialise();
+    EXPECT_EQ(api.ListNumberOfVoices(), 4);
+    EXPECT_EQ(api.ListVoiceName(1), "Dan");
+    EXPECT_EQ(api.ListVoiceName(2), "Noa");
+    EXPECT_EQ(api.ListVoiceName(3), "Galev");
+    EXPECT_EQ(api.ListVoiceName(4), "Sevra");
+    EXPECT_EQ(api.ListVoiceName(5), "");
+    for (int32_t bad : {0, 6, -1, INT32_MIN, INT32_MAX}) {
+        try {
+            api.ListVoiceName(bad);
+            ADD_FAILURE() << "no error for voice " << bad;
+        } catch (const AutomationError& e) {
+            EXPECT_EQ(e.Number(), 9) << bad;
+        }
+    }
+    const auto& p = api.State().VoicePermissions;
+    EXPECT_TRUE(p[0].UseUserRecordings && !p[0].UseDictionary && !p[0].UseSmartLookup);
+    EXPECT_TRUE(p[3].UseUserRecordings && p[3].UseDictionary && p[3].UseSmartLookup);
+    EXPECT_FALSE(p[4].UseUserRecordings || p[4].UseDictionary || p[4].UseSmartLookup);
+}
+
+TEST(VoiceModel, VoiceNameByIdFollowsTheVoiceSpeakingNotTheArgument) {
+    Installation inst;
+    IAPI api;
+    api.Initialise();
+    EXPECT_EQ(api.GetVoiceNameByVoiceID(3), "Female");
+    api.SelectVoice(3);
+    EXPECT_EQ(api.GetVoiceNameByVoiceID(3), "Female");  // the choice takes effect at the next Speak
+    api.Speak("תודה");
+    EXPECT_EQ(api.GetVoiceNameByVoiceID(-7), "Male");
+    api.StopSpeak();
+    api.SelectVoice(4);
+    api.Speak("תודה");
+    EXPECT_EQ(api.GetVoiceNameByVoiceID(3), "Female");
+    api.StopSpeak();
+}
+
+TEST(VoiceModel, SelectVoiceLogsAboveLevelFive) {
+    Installation inst;
+    IAPI api;
+    api.Initialise();
+    api.SelectVoice(2);
+    EXPECT_EQ(api.State().SelectedVoice, 1);
+    EXPECT_TRUE(inst.LogContains("SelectVoice called at "));
+    EXPECT_TRUE(inst.LogContains("SelectVoice done in  "));
+    api.WindowsMediaPlayer1_PlayStateChange(1, 2);  // accepted and ignored
+}
+
+TEST(UserWordLists, GetDictionaryWritesExactlyTheCountedWords) {
+    InstallationOptions o;
+    o.MaleRecordings["שלום.mp3"] = kToneA;
+    o.MaleRecordings["sub/ערב.mp3"] = kToneB;
+    Installation inst(o);
+    IAPI api;
+    api.Initialise();
+    ASSERT_EQ(api.GetWordsNumber(1), 4);
+    EXPECT_EQ(api.GetDictionary(1), 0);
+    const fs::path list = inst.LogFolder() / "Dan_Dict.txt";
+    std::vector<std::string> words;
+    const AnsiText::Codec& codec = AnsiText::CodecFor(1255);
+    for (const std::string& line : ReadLines(list)) words.push_back(codec.ToUtf8(line));
+    std::vector<std::string> keys;
+    for (const auto& [word, file] : api.State().UserDictionary(0).Entries()) keys.push_back(word);
+    EXPECT_EQ(words, keys);
+    EXPECT_EQ(words.size(), 4u);
+
+    EXPECT_EQ(api.GetWordsNumber(2), 1);
+    api.GetDictionary(2);
+    EXPECT_EQ(ReadLines(inst.LogFolder() / "Noa_Dict.txt").size(), 1u);
+    for (int32_t bad : {0, 3, -1}) {
+        EXPECT_THROW(api.GetWordsNumber(bad), AutomationError) << bad;
+        EXPECT_THROW(api.GetDictionary(bad), AutomationError) << bad;
+    }
+}
+
+}  // namespace
