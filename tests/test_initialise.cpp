@@ -205,27 +205,23 @@ TEST(StartUpFailure, OutOfRangeAndOddSettingsAreTakenAsTheyAre) {
     EXPECT_FALSE(inst.LogContains("All Initialize done after "));  // a negative level is quiet
 }
 
-TEST(StartUpFailure, UnwritableLogFolderNamesTheLogFile) {
-    InstallationOptions o;
-    o.Registry["LogLocation"] = RegValue::String("{root}/no/such/folder");
-    Installation inst(o);
-    IAPI api;
-    AutomationError e = InitialiseError(api);
-    EXPECT_NE(e.Number(), 0);
-    EXPECT_NE(e.Description().find(inst.Root().string() + "/no/such/folder/Tolvin_Log.log"), std::string::npos)
-        << e.Description();
-    EXPECT_FALSE(api.State().IsInitialised);
-}
-
-TEST(StartUpFailure, MalformedRegistryFileIsAClearErrorNamingIt) {
-    InstallationOptions o;
-    o.Registry["SequenceLen"] = RegValue::Raw("dword:zz");
-    Installation inst(o);
-    IAPI api;
-    AutomationError e = InitialiseError(api);
-    EXPECT_NE(e.Number(), 0);
-    EXPECT_NE(e.Description().find(inst.RegistryFile().string()), std::string::npos) << e.Description();
-    EXPECT_FALSE(api.State().IsInitialised);
+TEST(StartUpFailure, UnusableFilesAreClearErrorsNamingTheFile) {
+    struct Case {
+        const char* name;
+        RegValue value;
+        std::string file;  // relative to the installation's root
+    };
+    for (const Case& c : {Case{"LogLocation", RegValue::String("{root}/no/such/folder"), "no/such/folder/Tolvin_Log.log"},
+                          Case{"SequenceLen", RegValue::Raw("dword:zz"), "registry.reg"}}) {
+        InstallationOptions o;
+        o.Registry[c.name] = c.value;
+        Installation inst(o);
+        IAPI api;
+        AutomationError e = InitialiseError(api);
+        EXPECT_NE(e.Number(), 0) << c.name;
+        EXPECT_NE(e.Description().find((inst.Root() / c.file).string()), std::string::npos) << e.Description();
+        EXPECT_FALSE(api.State().IsInitialised) << c.name;
+    }
 }
 
 TEST(StartUpFolders, MissingRecordingsRootIsCreatedWithItsJournal) {
