@@ -167,9 +167,22 @@ int Render(IAPI& engine, const Request& request, RenderEvents& events, Temporary
     return kExitOk;
 }
 
+// The engine extracts every clip of the utterance into a working folder under $TMPDIR and reads
+// it back at once. Without a TMPDIR of the user's choice that scratch work goes to memory
+// (/dev/shm) when the machine has it: on a disk file system creating a thousand small files
+// costs more than decoding them.
+void PreferMemoryScratch() {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp && *tmp) return;
+    struct stat st {};
+    if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK | X_OK) == 0)
+        ::setenv("TMPDIR", "/dev/shm", 1);
+}
+
 }  // namespace
 
 int RenderToFile(const Request& request) {
+    PreferMemoryScratch();
     TemporaryFile file(request.output);
     if (!file.Created()) {
         std::fprintf(stderr, "ravek-say: cannot create a file beside %s: %s\n", request.output.c_str(), file.Error().c_str());
