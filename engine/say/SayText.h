@@ -38,7 +38,9 @@ class EventPrinter {
 public:
     EventPrinter(const std::string& text, bool enabled, std::FILE* out = stdout) : text_(text), enabled_(enabled), out_(out) {}
     void SpeechStart() { Line("SpeechStart"); }
-    void WordStart(int32_t index) { Line("WordStart " + std::to_string(index) + " " + WordAt(text_, index)); }
+    void WordStart(int32_t index) {
+        if (enabled_) Line("WordStart " + std::to_string(index) + " " + WordAt(text_, index));
+    }
     void Speechend() { Line("Speechend"); }
 
 private:
