@@ -323,6 +323,22 @@ std::string DecoderFor(const std::string& path) {
     return "decodebin";
 }
 
+// autoaudiosink that finds no audio output stands in a fakesink of its own: it reaches READY,
+// but every pipeline would probe the missing devices again (and print their errors) to end up
+// silent anyway.
+bool PicksFakeSink(GstElement* autoSink) {
+    bool fake = false;
+    GstIterator* it = gst_bin_iterate_elements(GST_BIN(autoSink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        if (factory && std::strcmp(GST_OBJECT_NAME(factory), "fakesink") == 0) fake = true;
+        g_value_unset(&item);
+    }
+    gst_iterator_free(it);
+    return fake;
+}
+
 std::string ResolveDefaultSink() {
     Module& m = M();
     if (!m.resolvedDefaultSink) {
@@ -330,7 +346,8 @@ std::string ResolveDefaultSink() {
         bool usable = false;
         if (probe) {
             gst_object_ref_sink(probe.get());
-            usable = gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+            usable = gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE &&
+                     !PicksFakeSink(probe.get());
             gst_element_set_state(probe.get(), GST_STATE_NULL);
         }
         if (!usable) std::fprintf(stderr, "RavekVoice: no audio output could be opened; playing to %s\n", kFallbackSink);
