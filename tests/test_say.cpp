@@ -18,7 +18,7 @@ using ravektest::InstallationOptions;
 
 namespace {
 
-struct Run {
+struct SayRun {
     int exitCode = -1;
     std::string out;
     std::string err;
@@ -26,7 +26,7 @@ struct Run {
 
 // Runs ravek-say with the arguments, `input` on its standard input and the environment of this
 // process changed by `env` (an empty value removes the variable).
-Run RunSay(const std::vector<std::string>& args, const std::string& input = "",
+SayRun RunSay(const std::vector<std::string>& args, const std::string& input = "",
            const std::map<std::string, std::string>& env = {}) {
     std::vector<const gchar*> argv;
     const std::string program = std::string(RAVEK_BUILD_DIR) + "/bin/ravek-say";
@@ -43,7 +43,7 @@ Run RunSay(const std::vector<std::string>& args, const std::string& input = "",
     GError* error = nullptr;
     GSubprocess* process = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
     g_object_unref(launcher);
-    Run run;
+    SayRun run;
     if (!process) {
         ADD_FAILURE() << "cannot start " << program << ": " << (error ? error->message : "");
         g_clear_error(&error);
@@ -109,7 +109,7 @@ const std::vector<std::string> kShalomOlamEvents = {"SpeechStart", "WordStart 1 
 }  // namespace
 
 TEST(SayUsage, HelpAndRefusedArguments) {
-    Run help = RunSay({"--help"});
+    SayRun help = RunSay({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* word : {"Usage: ravek-say", "--voice N", "--events", "--output FILE.wav", "--timeout", "default 3"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
@@ -129,7 +129,7 @@ TEST(SayUsage, HelpAndRefusedArguments) {
         {{"\xff\xfe"}, "", "not valid UTF-8"},
     };
     for (const Case& c : refused) {
-        Run run = RunSay(c.args, c.input);
+        SayRun run = RunSay(c.args, c.input);
         EXPECT_EQ(run.exitCode, 2) << c.message;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("Usage: ravek-say"), std::string::npos);
@@ -140,7 +140,7 @@ TEST(SayRender, WritesOneCompleteWaveFileAsLongAsTheClips) {
     Installation inst;
     ravektest::TempFolder out;
     // "שלום" is a dictionary word (150 ms); "עולם" reaches "עוֹלָם" (250 ms) by the smart lookup.
-    Run run = RunSay({"--events", "--output", (out / "speech.wav").string(), "שלום", "עולם"});
+    SayRun run = RunSay({"--events", "--output", (out / "speech.wav").string(), "שלום", "עולם"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(Lines(run.out), kShalomOlamEvents);
     EXPECT_NEAR(WaveSeconds(out / "speech.wav"), 0.40, 0.02);
@@ -158,7 +158,7 @@ TEST(SayRender, EventsNameWordsByCharacterPosition) {
     Installation inst;
     ravektest::TempFolder out;
     // The pointed word is seven characters (fourteen bytes): the next word starts at character 10.
-    Run run = RunSay({"--events", "--output", (out / "a.wav").string(), "שָׁלוֹם, עולם"});
+    SayRun run = RunSay({"--events", "--output", (out / "a.wav").string(), "שָׁלוֹם, עולם"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"SpeechStart", "WordStart 1 שָׁלוֹם", "WordStart 10 עולם", "Speechend"}));
     EXPECT_NEAR(WaveSeconds(out / "a.wav"), 0.45, 0.02);  // the pointed clip is 200 ms
@@ -170,7 +170,7 @@ TEST(SayRender, FailuresLeaveNoFile) {
         InstallationOptions o;
         o.WriteIni = false;
         Installation inst(o);
-        Run run = RunSay({"--output", (out / "speech.wav").string(), "שלום"});
+        SayRun run = RunSay({"--output", (out / "speech.wav").string(), "שלום"});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.err.find("ravek-say: Initialise failed: engine error 999 in RavekVoice.exe!IAPI#Initialise: Ini File "
                                "does not exists at "),
@@ -179,7 +179,7 @@ TEST(SayRender, FailuresLeaveNoFile) {
         EXPECT_TRUE(FolderContent(out.Path()).empty());
     }
     Installation inst;
-    Run run = RunSay({"--output", (out / "missing" / "speech.wav").string(), "שלום"});
+    SayRun run = RunSay({"--output", (out / "missing" / "speech.wav").string(), "שלום"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot create a file beside"), std::string::npos) << run.err;
     EXPECT_TRUE(FolderContent(out.Path()).empty());
@@ -189,7 +189,7 @@ TEST(SayBus, SpeaksThroughTheServiceAndPrintsTheEventsInOrder) {
     Installation inst;  // before the bus: the service started by the bus inherits $RAVEK_REGISTRY
     ravektest::PrivateBus bus;
     const std::map<std::string, std::string> env = {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}};
-    Run run = RunSay({"--events", "שלום", "עולם"}, "", env);
+    SayRun run = RunSay({"--events", "שלום", "עולם"}, "", env);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(Lines(run.out), kShalomOlamEvents);
 
@@ -211,7 +211,7 @@ TEST(SayBus, TimeoutStopsTheSpeechAndTheEngineServesOn) {
     const std::map<std::string, std::string> env = {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}};
     std::string longText;
     for (int i = 0; i < 30; ++i) longText += "עולם ";  // 30 x 250 ms
-    Run run = RunSay({"--timeout", "0.5", longText}, "", env);
+    SayRun run = RunSay({"--timeout", "0.5", longText}, "", env);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("no Speechend from the engine within"), std::string::npos) << run.err;
     // The speech was stopped: the engine is idle and speaks the next request.
@@ -226,7 +226,7 @@ TEST(SayBus, EngineAndBusErrorsAreReported) {
         o.WriteIni = false;
         Installation inst(o);
         ravektest::PrivateBus bus;
-        Run run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
+        SayRun run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.err.find("ravek-say: Initialise failed: engine error 999 in RavekVoice.exe!IAPI#Initialise: Ini "
                                "File does not exists at " +
@@ -239,13 +239,13 @@ TEST(SayBus, EngineAndBusErrorsAreReported) {
         // A bus that knows no engine service.
         ravektest::TempFolder noServices;
         ravektest::PrivateBus bus(noServices.Path().string());
-        Run run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
+        SayRun run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.err.find("Initialise failed"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("cannot start org.ravek.RavekVoice"), std::string::npos) << run.err;
     }
     ravektest::TempFolder nowhere;
-    Run run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (nowhere / "no-bus").string()}});
+    SayRun run = RunSay({"שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (nowhere / "no-bus").string()}});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot connect to the session bus"), std::string::npos) << run.err;
 }
