@@ -136,7 +136,7 @@ struct Device {
     bool everPlayed = false;
     // Render mode without a pipeline: the whole file decoded, mono at kRenderRate.
     bool direct = false;
-    std::vector<int16_t> pcm;
+    std::shared_ptr<const std::vector<int16_t>> pcm;
     int64_t directPositionFrames = 0;
 
     Device() = default;
@@ -167,6 +167,10 @@ struct Module {
 
     std::mutex streamMutex;  // guards what streaming threads touch
     WavWriter render;
+    // Decoded files of the current render, by file identity: an utterance plays the same word
+    // file many times. Emptied when render mode begins and ends.
+    std::map<std::string, std::shared_ptr<const std::vector<int16_t>>> renderCache;
+    size_t renderCacheSamples = 0;
     BufferObserver observer;
 };
 
@@ -521,31 +525,63 @@ std::optional<std::vector<int16_t>> ReadPcmWave(const std::string& path) {
     return std::nullopt;
 }
 
+constexpr size_t kRenderCacheLimit = 32 * 1024 * 1024;  // samples (64 MB)
+
+// The identity of a file's content: path, device, inode, size and modification time.
+std::optional<std::string> FileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return path + '\n' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) +
+           ':' + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::shared_ptr<const std::vector<int16_t>> DecodeForRender(const std::string& path) {
+    Module& m = M();
+    const std::optional<std::string> identity = FileIdentity(path);
+    if (identity) {
+        auto it = m.renderCache.find(*identity);
+        if (it != m.renderCache.end()) return it->second;
+    }
+    const std::string decoder = DecoderFor(path);
+    std::optional<std::vector<int16_t>> samples;
+    if (IsMp3Decoder(decoder)) samples = DecodeMp3(path);
+    else if (decoder == "wavparse") samples = ReadPcmWave(path);
+    if (!samples) return nullptr;
+    auto pcm = std::make_shared<const std::vector<int16_t>>(std::move(*samples));
+    if (identity && m.renderCacheSamples + pcm->size() <= kRenderCacheLimit) {
+        m.renderCache.emplace(*identity, pcm);
+        m.renderCacheSamples += pcm->size();
+    }
+    return pcm;
+}
+
+void ClearRenderCache() {
+    M().renderCache.clear();
+    M().renderCacheSamples = 0;
+}
+
 // Decodes the device's file for direct rendering; false when it needs a pipeline.
 bool LoadDirect(Device& device) {
-    const std::string decoder = DecoderFor(device.path);
-    std::optional<std::vector<int16_t>> samples;
-    if (IsMp3Decoder(decoder)) samples = DecodeMp3(device.path);
-    else if (decoder == "wavparse") samples = ReadPcmWave(device.path);
-    if (!samples) return false;
-    device.pcm = std::move(*samples);
-    device.lengthNs = static_cast<int64_t>(gst_util_uint64_scale(device.pcm.size(), GST_SECOND, kRenderRate));
+    device.pcm = DecodeForRender(device.path);
+    if (!device.pcm) return false;
+    device.lengthNs = static_cast<int64_t>(gst_util_uint64_scale(device.pcm->size(), GST_SECOND, kRenderRate));
     device.direct = true;
     return true;
 }
 
 // Writes the frames start..end of a direct device into the render file with the output levels.
 void RenderDirect(const Device& device, int64_t start, int64_t end) {
-    const size_t first = std::min<size_t>(device.pcm.size(), static_cast<size_t>(start * kRenderRate / kFramesPerSecond));
+    const std::vector<int16_t>& pcm = *device.pcm;
+    const size_t first = std::min<size_t>(pcm.size(), static_cast<size_t>(start * kRenderRate / kFramesPerSecond));
     const size_t last = end >= device.LengthFrames()
-                            ? device.pcm.size()
-                            : std::min<size_t>(device.pcm.size(), static_cast<size_t>(end * kRenderRate / kFramesPerSecond));
+                            ? pcm.size()
+                            : std::min<size_t>(pcm.size(), static_cast<size_t>(end * kRenderRate / kFramesPerSecond));
     Module& m = M();
-    std::vector<int16_t> frames;
-    frames.reserve((last > first ? last - first : 0) * kRenderChannels);
-    for (size_t i = first; i < last; ++i) {
-        frames.push_back(static_cast<int16_t>(int32_t{device.pcm[i]} * m.leftLevel / 65535));
-        frames.push_back(static_cast<int16_t>(int32_t{device.pcm[i]} * m.rightLevel / 65535));
+    std::vector<int16_t> frames((last > first ? last - first : 0) * kRenderChannels);
+    const bool full = m.leftLevel == 65535 && m.rightLevel == 65535;
+    for (size_t i = first, o = 0; i < last; ++i, o += 2) {
+        frames[o] = full ? pcm[i] : static_cast<int16_t>(int32_t{pcm[i]} * m.leftLevel / 65535);
+        frames[o + 1] = full ? pcm[i] : static_cast<int16_t>(int32_t{pcm[i]} * m.rightLevel / 65535);
     }
     std::lock_guard lock(m.streamMutex);
     if (m.render.IsOpen() && !frames.empty())
@@ -658,7 +694,7 @@ uint32_t Set(Device& device, const std::vector<Token>& tokens) {
                 return code;
             }
             device.direct = false;
-            device.pcm = {};
+            device.pcm.reset();
         }
         device.speed = static_cast<int32_t>(*speed);
         if (device.direct) return 0;
@@ -864,6 +900,7 @@ std::pair<uint16_t, uint16_t> OutputLevels() { return {M().leftLevel, M().rightL
 
 uint32_t BeginRender(const std::string& wavPath) {
     Module& m = M();
+    ClearRenderCache();
     std::lock_guard lock(m.streamMutex);
     if (m.render.IsOpen()) m.render.Close();
     return m.render.Open(wavPath) ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);
@@ -871,6 +908,7 @@ uint32_t BeginRender(const std::string& wavPath) {
 
 uint32_t EndRender() {
     Module& m = M();
+    ClearRenderCache();
     std::lock_guard lock(m.streamMutex);
     if (!m.render.IsOpen()) return 0;
     return m.render.Close() ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);
