@@ -220,6 +220,26 @@ TEST(SayBus, TimeoutStopsTheSpeechAndTheEngineServesOn) {
     EXPECT_EQ(Lines(run.out), kShalomOlamEvents);
 }
 
+TEST(SayBus, TextIgnoredByABusyEngineIsAFailure) {
+    InstallationOptions o;
+    o.Registry["AudioSink"] = ravektest::RegValue::String("fakesink sync=true");
+    Installation inst(o);
+    ravektest::PrivateBus bus;
+    ASSERT_TRUE(bus.Call("Initialise").ok());
+    ASSERT_TRUE(bus.Call("SelectVoice", g_variant_new("(i)", 3)).ok());
+    ASSERT_TRUE(bus.Call("Speak", g_variant_new("(s)", "עולם עולם עולם עולם עולם עולם")).ok());  // 1.5 s
+    SayRun run = RunSay({"--events", "שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("the engine was speaking for another client and ignored this text"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");  // the other speech's events are not printed as ours
+    // The other client's speech went on to its end, undisturbed.
+    ASSERT_TRUE(bus.WaitFor([&] { return !bus.Signals().empty() && bus.Signals().back().name == "Speechend"; }));
+    std::vector<std::string> names;
+    for (const auto& sig : bus.Signals()) names.push_back(sig.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"SpeechStart", "WordStart", "WordStart", "WordStart", "WordStart",
+                                               "WordStart", "WordStart", "Speechend"}));
+}
+
 TEST(SayBus, EngineAndBusErrorsAreReported) {
     {
         InstallationOptions o;

@@ -80,7 +80,7 @@ public:
     int Run();
 
 private:
-    enum class Outcome { Running, Ended, TimedOut, Interrupted, EngineGone };
+    enum class Outcome { Running, Ended, Busy, TimedOut, Interrupted, EngineGone };
 
     bool Call(const char* method, GVariant* parameters, int timeoutMs, VariantPtr* reply = nullptr);
     std::string EngineOwner();
@@ -102,6 +102,7 @@ private:
     std::vector<guint> sources_;
     guint timeoutSource_ = 0;
     Outcome outcome_ = Outcome::Running;
+    bool started_ = false;  // our SpeechStart has come
 };
 
 bool Session::Call(const char* method, GVariant* parameters, int timeoutMs, VariantPtr* reply) {
@@ -143,10 +144,15 @@ void Session::Listen(const std::string& owner) {
         this, nullptr);
 }
 
+// A Speak that finds the engine busy is ignored by it; the signals that follow then belong to the
+// other client's speech, which began before ours (no SpeechStart) and ends with its Speechend.
 void Session::OnSignal(const char* name, GVariant* parameters) {
     const std::string signal = name;
     if (signal == "SpeechStart") {
+        started_ = true;
         printer_.SpeechStart();
+    } else if (!started_) {
+        if (signal == "Speechend") Finish(Outcome::Busy);
     } else if (signal == "WordStart" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)"))) {
         gint32 index = 0;
         g_variant_get(parameters, "(i)", &index);
@@ -184,6 +190,9 @@ int Session::Conclude() {
     switch (outcome_) {
         case Outcome::Ended:
             return kExitOk;
+        case Outcome::Busy:
+            std::fprintf(stderr, "ravek-say: the engine was speaking for another client and ignored this text\n");
+            return kExitFailure;
         case Outcome::TimedOut:
             std::fprintf(stderr, "ravek-say: no Speechend from the engine within %.0f s; stopping the speech\n",
                          SpeechTimeoutSeconds(request_));
