@@ -117,6 +117,18 @@ int DbConnect(const std::string& folder) {
 
 void DbClose() { TheConnection().reset(); }
 
+ReadSession::ReadSession() {
+    auto& connection = TheConnection();
+    if (connection && sqlite3_get_autocommit(connection->db.get()))
+        open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+ReadSession::~ReadSession() {
+    auto& connection = TheConnection();
+    if (open_ && connection && !sqlite3_get_autocommit(connection->db.get()))
+        sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr);
+}
+
 int LoadPrefixes(PrefixTable& table, int codePage) {
     auto& connection = TheConnection();
     if (!connection) return -1;

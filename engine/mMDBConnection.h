@@ -20,4 +20,18 @@ int LoadPrefixes(PrefixTable& table, int codePage);
 // found, one extra empty candidate follows the rows.
 void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
                 bool& found, int codePage);
+// Holds one read transaction on the connection while it lives, so that the many lookups of one
+// request take the database's shared lock once instead of once per query (and see one state of
+// the file). Does nothing without a connection; when the transaction cannot begin, every query
+// locks on its own as before.
+class ReadSession {
+public:
+    ReadSession();
+    ~ReadSession();
+    ReadSession(const ReadSession&) = delete;
+    ReadSession& operator=(const ReadSession&) = delete;
+
+private:
+    bool open_ = false;
+};
 }  // namespace mMDBConnection

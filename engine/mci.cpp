@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -133,6 +134,10 @@ struct Device {
     bool timeFormatFrames = false;
     Mode mode = Mode::Stopped;
     bool everPlayed = false;
+    // Render mode without a pipeline: the whole file decoded, mono at kRenderRate.
+    bool direct = false;
+    std::shared_ptr<const std::vector<int16_t>> pcm;
+    int64_t directPositionFrames = 0;
 
     Device() = default;
     Device(const Device&) = delete;
@@ -162,6 +167,10 @@ struct Module {
 
     std::mutex streamMutex;  // guards what streaming threads touch
     WavWriter render;
+    // Decoded files of the current render, by file identity: an utterance plays the same word
+    // file many times. Emptied when render mode begins and ends.
+    std::map<std::string, std::shared_ptr<const std::vector<int16_t>>> renderCache;
+    size_t renderCacheSamples = 0;
     BufferObserver observer;
 };
 
@@ -182,8 +191,19 @@ Device* FindDeviceById(uint32_t id) {
     return nullptr;
 }
 
+// mpg123audiodec of GStreamer 1.22 hands the decoder base class an empty buffer for the first
+// frame of a gapless MP3 (the LAME tag frame decodes to no samples), which trips a harmless
+// precondition check once per file played. That one message is dropped; all others pass on.
+void DropEmptyDecoderBufferNoise(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    if (message && std::strstr(message, "gst_audio_decoder_allocate_output_buffer: assertion 'size > 0' failed")) return;
+    g_log_default_handler(domain, level, message, nullptr);
+}
+
 bool EnsureGstreamer() {
-    if (!M().gstReady) M().gstReady = gst_init_check(nullptr, nullptr, nullptr);
+    if (!M().gstReady) {
+        M().gstReady = gst_init_check(nullptr, nullptr, nullptr);
+        if (M().gstReady) g_log_set_handler("GStreamer-Audio", G_LOG_LEVEL_CRITICAL, DropEmptyDecoderBufferNoise, nullptr);
+    }
     return M().gstReady;
 }
 
@@ -307,6 +327,22 @@ std::string DecoderFor(const std::string& path) {
     return "decodebin";
 }
 
+// autoaudiosink that finds no audio output stands in a fakesink of its own: it reaches READY,
+// but every pipeline would probe the missing devices again (and print their errors) to end up
+// silent anyway.
+bool PicksFakeSink(GstElement* autoSink) {
+    bool fake = false;
+    GstIterator* it = gst_bin_iterate_elements(GST_BIN(autoSink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        if (factory && std::strcmp(GST_OBJECT_NAME(factory), "fakesink") == 0) fake = true;
+        g_value_unset(&item);
+    }
+    gst_iterator_free(it);
+    return fake;
+}
+
 std::string ResolveDefaultSink() {
     Module& m = M();
     if (!m.resolvedDefaultSink) {
@@ -314,7 +350,8 @@ std::string ResolveDefaultSink() {
         bool usable = false;
         if (probe) {
             gst_object_ref_sink(probe.get());
-            usable = gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+            usable = gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE &&
+                     !PicksFakeSink(probe.get());
             gst_element_set_state(probe.get(), GST_STATE_NULL);
         }
         if (!usable) std::fprintf(stderr, "RavekVoice: no audio output could be opened; playing to %s\n", kFallbackSink);
@@ -409,6 +446,149 @@ uint32_t PrerollError(GstElement* pipeline) {
     return MCIERR_INVALID_FILE;
 }
 
+// ---- Render mode without a pipeline ----
+// In render mode a file that needs no conversion beyond mixing to the two output channels (MP3,
+// or 16-bit PCM WAVE, at the render rate) is decoded at open straight into memory and written
+// out by play: no pipeline is built, so a long utterance renders at the speed of the decoder.
+// Any other file, and a device whose speed is changed, goes through GStreamer as usual.
+
+std::optional<std::vector<int16_t>> DecodeMp3(const std::string& path) {
+    static const bool ready = mpg123_init() == MPG123_OK;
+    if (!ready) return std::nullopt;
+    std::unique_ptr<mpg123_handle, Mpg123Delete> handle(mpg123_new(nullptr, nullptr));
+    if (!handle) return std::nullopt;
+    mpg123_handle* h = handle.get();
+    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    if (mpg123_format_none(h) != MPG123_OK ||
+        mpg123_format(h, kRenderRate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK ||
+        mpg123_open(h, path.c_str()) != MPG123_OK)
+        return std::nullopt;
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || rate != kRenderRate ||
+        encoding != MPG123_ENC_SIGNED_16 || (channels != 1 && channels != 2))
+        return std::nullopt;
+    std::vector<int16_t> decoded;
+    std::vector<unsigned char> buffer(32768);
+    for (;;) {
+        size_t done = 0;
+        const int result = mpg123_read(h, buffer.data(), buffer.size(), &done);
+        const size_t old = decoded.size();
+        decoded.resize(old + done / 2);
+        std::memcpy(decoded.data() + old, buffer.data(), (done / 2) * 2);
+        if (result == MPG123_DONE) break;
+        if (result != MPG123_OK) return std::nullopt;  // a damaged stream: GStreamer reports it
+    }
+    if (channels == 2) {
+        for (size_t i = 0; i + 1 < decoded.size(); i += 2) decoded[i / 2] = static_cast<int16_t>((decoded[i] + decoded[i + 1]) / 2);
+        decoded.resize(decoded.size() / 2);
+    }
+    if (decoded.empty()) return std::nullopt;
+    return decoded;
+}
+
+uint32_t Le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+std::optional<std::vector<int16_t>> ReadPcmWave(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 12) return std::nullopt;
+    uint16_t channels = 0, bits = 0, format = 0;
+    uint32_t rate = 0;
+    for (size_t pos = 12; pos + 8 <= bytes.size();) {
+        const uint32_t size = Le32(&bytes[pos + 4]);
+        const size_t body = pos + 8;
+        const size_t available = std::min<size_t>(size, bytes.size() - body);
+        if (std::memcmp(&bytes[pos], "fmt ", 4) == 0 && available >= 16) {
+            format = Le16(&bytes[body]);
+            channels = Le16(&bytes[body + 2]);
+            rate = Le32(&bytes[body + 4]);
+            bits = Le16(&bytes[body + 14]);
+        } else if (std::memcmp(&bytes[pos], "data", 4) == 0) {
+            if (format != 1 || bits != 16 || rate != kRenderRate || (channels != 1 && channels != 2)) return std::nullopt;
+            std::vector<int16_t> samples;
+            const size_t frames = available / (2u * channels);
+            samples.reserve(frames);
+            for (size_t f = 0; f < frames; ++f) {
+                const unsigned char* frame = &bytes[body + f * 2u * channels];
+                int32_t sum = static_cast<int16_t>(Le16(frame));
+                if (channels == 2) sum = (sum + static_cast<int16_t>(Le16(frame + 2))) / 2;
+                samples.push_back(static_cast<int16_t>(sum));
+            }
+            if (samples.empty()) return std::nullopt;
+            return samples;
+        }
+        if (size > bytes.size()) break;
+        pos = body + size + (size & 1u);
+    }
+    return std::nullopt;
+}
+
+constexpr size_t kRenderCacheLimit = 32 * 1024 * 1024;  // samples (64 MB)
+
+// The identity of a file's content: path, device, inode, size and modification time.
+std::optional<std::string> FileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return path + '\n' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) +
+           ':' + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::shared_ptr<const std::vector<int16_t>> DecodeForRender(const std::string& path) {
+    Module& m = M();
+    const std::optional<std::string> identity = FileIdentity(path);
+    if (identity) {
+        auto it = m.renderCache.find(*identity);
+        if (it != m.renderCache.end()) return it->second;
+    }
+    const std::string decoder = DecoderFor(path);
+    std::optional<std::vector<int16_t>> samples;
+    if (IsMp3Decoder(decoder)) samples = DecodeMp3(path);
+    else if (decoder == "wavparse") samples = ReadPcmWave(path);
+    if (!samples) return nullptr;
+    auto pcm = std::make_shared<const std::vector<int16_t>>(std::move(*samples));
+    if (identity && m.renderCacheSamples + pcm->size() <= kRenderCacheLimit) {
+        m.renderCache.emplace(*identity, pcm);
+        m.renderCacheSamples += pcm->size();
+    }
+    return pcm;
+}
+
+void ClearRenderCache() {
+    M().renderCache.clear();
+    M().renderCacheSamples = 0;
+}
+
+// Decodes the device's file for direct rendering; false when it needs a pipeline.
+bool LoadDirect(Device& device) {
+    device.pcm = DecodeForRender(device.path);
+    if (!device.pcm) return false;
+    device.lengthNs = static_cast<int64_t>(gst_util_uint64_scale(device.pcm->size(), GST_SECOND, kRenderRate));
+    device.direct = true;
+    return true;
+}
+
+// Writes the frames start..end of a direct device into the render file with the output levels.
+void RenderDirect(const Device& device, int64_t start, int64_t end) {
+    const std::vector<int16_t>& pcm = *device.pcm;
+    const size_t first = std::min<size_t>(pcm.size(), static_cast<size_t>(start * kRenderRate / kFramesPerSecond));
+    const size_t last = end >= device.LengthFrames()
+                            ? pcm.size()
+                            : std::min<size_t>(pcm.size(), static_cast<size_t>(end * kRenderRate / kFramesPerSecond));
+    Module& m = M();
+    std::vector<int16_t> frames((last > first ? last - first : 0) * kRenderChannels);
+    const bool full = m.leftLevel == 65535 && m.rightLevel == 65535;
+    for (size_t i = first, o = 0; i < last; ++i, o += 2) {
+        frames[o] = full ? pcm[i] : static_cast<int16_t>(int32_t{pcm[i]} * m.leftLevel / 65535);
+        frames[o + 1] = full ? pcm[i] : static_cast<int16_t>(int32_t{pcm[i]} * m.rightLevel / 65535);
+    }
+    std::lock_guard lock(m.streamMutex);
+    if (m.render.IsOpen() && !frames.empty())
+        m.render.Append(reinterpret_cast<const uint8_t*>(frames.data()), frames.size() * sizeof(int16_t));
+    if (m.observer && last > first) m.observer(device.id, gst_util_uint64_scale(last - first, GST_SECOND, kRenderRate));
+}
+
 // Builds the device's pipeline and prerolls it (paused at the start, length known).
 uint32_t BuildPipeline(Device& device) {
     GError* raw = nullptr;
@@ -474,7 +654,8 @@ uint32_t Open(const std::string& command, const std::vector<Token>& tokens) {
     device->id = M().nextId++;
     device->alias = alias;
     device->path = path;
-    if (uint32_t code = BuildPipeline(*device)) return code;
+    if (!(M().render.IsOpen() && LoadDirect(*device)))
+        if (uint32_t code = BuildPipeline(*device)) return code;
     M().devices.emplace(Lower(alias), std::move(device));
     return 0;
 }
@@ -506,7 +687,17 @@ uint32_t Set(Device& device, const std::vector<Token>& tokens) {
         auto speed = ParseInteger(tokens[3].text);
         if (!speed) return MCIERR_BAD_INTEGER;
         if (*speed <= 0 || *speed > 100000) return MCIERR_OUTOFRANGE;
+        if (device.direct && *speed != 1000) {
+            // Only a pipeline changes the tempo: the decoded samples give way to one.
+            if (uint32_t code = BuildPipeline(device)) {
+                device.pipeline.reset();
+                return code;
+            }
+            device.direct = false;
+            device.pcm.reset();
+        }
         device.speed = static_cast<int32_t>(*speed);
+        if (device.direct) return 0;
         const double tempo = std::clamp(static_cast<double>(*speed) / 1000.0, 0.1, 10.0);
         g_object_set(device.tempo.get(), "tempo", static_cast<gfloat>(tempo), nullptr);
         return 0;
@@ -525,6 +716,7 @@ uint32_t Set(Device& device, const std::vector<Token>& tokens) {
 
 int64_t PositionFrames(Device& device) {
     gint64 position = 0;
+    if (device.direct) return device.directPositionFrames;
     if (device.mode == Mode::Stopped && device.everPlayed) return device.LengthFrames();
     if (!gst_element_query_position(device.pipeline.get(), GST_FORMAT_TIME, &position) || position < 0) return 0;
     return position / kNanosPerFrame;
@@ -570,6 +762,14 @@ uint32_t Play(Device& device, const std::vector<Token>& tokens, NotifySink* call
 
     device.Notify(MCI_NOTIFY_SUPERSEDED);
     device.notifyTarget = notify ? callback : nullptr;
+    if (device.direct) {  // written at once; the completion follows on the main loop
+        RenderDirect(device, start, end);
+        device.mode = Mode::Stopped;
+        device.everPlayed = true;
+        device.directPositionFrames = end;
+        device.Notify(MCI_NOTIFY_SUCCESSFUL);
+        return 0;
+    }
     GstElement* pipeline = device.pipeline.get();
     if (start == end) {  // nothing to play: done at once
         gst_element_set_state(pipeline, GST_STATE_PAUSED);
@@ -700,6 +900,7 @@ std::pair<uint16_t, uint16_t> OutputLevels() { return {M().leftLevel, M().rightL
 
 uint32_t BeginRender(const std::string& wavPath) {
     Module& m = M();
+    ClearRenderCache();
     std::lock_guard lock(m.streamMutex);
     if (m.render.IsOpen()) m.render.Close();
     return m.render.Open(wavPath) ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);
@@ -707,6 +908,7 @@ uint32_t BeginRender(const std::string& wavPath) {
 
 uint32_t EndRender() {
     Module& m = M();
+    ClearRenderCache();
     std::lock_guard lock(m.streamMutex);
     if (!m.render.IsOpen()) return 0;
     return m.render.Close() ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);

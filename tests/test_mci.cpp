@@ -300,6 +300,43 @@ TEST_F(MciTest, RendersToOneWaveFileWithTheOutputLevels) {
     EXPECT_EQ(std::string(header + 8, 4), "WAVE");
 }
 
+TEST_F(MciTest, RenderModeKeepsSpeedRangesFormatsAndErrors) {
+    const std::string mp3 = Tone("m", 1.0, true);
+    const fs::path wav44 = dir_ / "w44.wav";
+    ASSERT_EQ(std::system(("sox -q -n -r 44100 -c 2 -b 16 '" + wav44.string() + "' synth 0.3 sine 440 vol 0.5").c_str()), 0);
+    const fs::path corrupt = dir_ / "corrupt.mp3";
+    std::ofstream(corrupt, std::ios::binary) << std::string("\xFF\xFB\x90\x00", 4) << std::string(600, 'x');
+    const uint32_t corruptCode = Send("Open " + corrupt.string() + " type MPEGVideo Alias Ac");
+    EXPECT_NE(corruptCode, 0u);
+    Send("close Ac");
+
+    const std::string out = (dir_ / "out.wav").string();
+    ASSERT_EQ(mci::BeginRender(out), 0u);
+    // Double speed: 1 s of tone renders as 0.5 s.
+    ASSERT_EQ(Send("Open " + mp3 + " type MPEGVideo Alias A1"), 0u);
+    ASSERT_EQ(Send("set A1 speed 2000"), 0u);
+    PlayAndTime("Play A1 from 0 to 1000 notify");
+    // A part of a file: 0.2 s, and the position is where the part ended.
+    ASSERT_EQ(Send("Open " + mp3 + " type MPEGVideo Alias A2"), 0u);
+    PlayAndTime("Play A2 from 200 to 400 notify");
+    std::string answer;
+    EXPECT_EQ(Send("Status A2 position", &answer), 0u);
+    EXPECT_EQ(answer, "400");
+    // Another rate and two channels: converted, 0.3 s.
+    ASSERT_EQ(Send("Open " + wav44.string() + " type MPEGVideo Alias A3"), 0u);
+    EXPECT_EQ(Send("Status A3 length", &answer), 0u);
+    EXPECT_EQ(answer, "300");
+    PlayAndTime("Play A3 from 0 to 300 notify");
+    // A damaged file fails to open as it does outside render mode.
+    EXPECT_EQ(Send("Open " + corrupt.string() + " type MPEGVideo Alias Ac"), corruptCode);
+    EXPECT_EQ(Codes(), (std::vector<long>{mci::MCI_NOTIFY_SUCCESSFUL, mci::MCI_NOTIFY_SUCCESSFUL, mci::MCI_NOTIFY_SUCCESSFUL}));
+    ASSERT_EQ(mci::EndRender(), 0u);
+
+    size_t frames = 0;
+    ChannelLevels(out, frames);
+    EXPECT_NEAR(double(frames) / mci::kRenderRate, 1.0, 0.06);
+}
+
 // ---- the media channel ----
 
 TEST_F(MciTest, MediaChannelBuildsItsCommandsAndLogsThem) {

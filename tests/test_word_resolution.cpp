@@ -1,5 +1,7 @@
 // Which recording speaks each word: user recordings, the dictionary index, the smart lookup and
 // the prefix split, with sequences of several words.
+#include <sqlite3.h>
+
 #include <climits>
 #include <filesystem>
 
@@ -71,6 +73,17 @@ TEST_F(WordResolutionTest, SmartLookupFindsThePointedWordOfTheVoice) {
     EXPECT_EQ(Prepare("שָלום", 3), std::vector<SpeechItem>{Dict("שָׁלוֹם", 1)});
     // Voices without the smart lookup leave the word missing.
     EXPECT_EQ(Prepare("עולם", 1), std::vector<SpeechItem>{Signal(1)});
+}
+
+TEST_F(WordResolutionTest, RequestLeavesTheDatabaseFreeForWriters) {
+    // The lookups of one request share one read transaction; it must be over when the request is.
+    EXPECT_EQ(Prepare("עולם", 3), std::vector<SpeechItem>{Dict("עוֹלָם", 1)});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(inst->DatabasePath().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE; COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    // And the next request still finds its words.
+    EXPECT_EQ(Prepare("עולם", 4), std::vector<SpeechItem>{Dict("עוֹלָם", 1)});
 }
 
 TEST_F(WordResolutionTest, PrefixSplitGivesThePrefixSoundAndTheStem) {

@@ -17,6 +17,7 @@ struct ServiceContext {
     std::unique_ptr<DBusAdapter> adapter;
     GMainLoop* loop = nullptr;
     int exitCode = 0;
+    bool ownedName = false;
 };
 
 void PrintHelp() {
@@ -53,11 +54,14 @@ int main(int argc, char** argv) {
                 g_main_loop_quit(c->loop);
             }
         },
-        nullptr,
-        [](GDBusConnection*, const gchar* name, gpointer data) {
+        [](GDBusConnection*, const gchar*, gpointer data) { static_cast<ServiceContext*>(data)->ownedName = true; },
+        [](GDBusConnection* connection, const gchar* name, gpointer data) {
             auto* c = static_cast<ServiceContext*>(data);
-            std::fprintf(stderr, "RavekVoice: lost or could not own the bus name %s\n", name);
-            c->exitCode = 1;
+            // The bus closing after the service has run (the end of a session) is the normal end.
+            if (!(c->ownedName && connection == nullptr)) {
+                std::fprintf(stderr, "RavekVoice: lost or could not own the bus name %s\n", name);
+                c->exitCode = 1;
+            }
             g_main_loop_quit(c->loop);
         },
         &ctx, nullptr);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -108,6 +109,9 @@ PrivateBus::~PrivateBus() {
         waitpid(daemonPid_, nullptr, 0);
         g_spawn_close_pid(daemonPid_);
     }
+    // The folder of the bus's configuration and socket goes with it.
+    std::error_code ec;
+    if (!configPath_.empty()) std::filesystem::remove_all(std::filesystem::path(configPath_).parent_path(), ec);
     // The engine notices the bus going away and exits; give it a moment so that tests that
     // follow do not race with its last log lines.
     g_usleep(20000);
