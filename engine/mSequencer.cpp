@@ -98,11 +98,33 @@ void CloseCurrentDevice() {
     }
 }
 
+// The go-on notice of an entry that could not be played carries a tag of its own (a negative
+// number where a device id would stand), so that a notice left over from a stopped speech is not
+// taken for the entry now playing. 0: no notice awaited.
+long pendingSkipTag = 0;
+long lastSkipTag = 0;
+
+long NextSkipTag() {
+    lastSkipTag = lastSkipTag <= -0x7fffffffL ? -1 : lastSkipTag - 1;
+    return lastSkipTag;
+}
+
 // A file that could not be opened or played posts no completion; the sequence goes on with
 // the next entry as if it had played.
 void SkipFailedEntry(EngineState& state, const std::string& alias, const std::string& reason) {
     if (mLog::GetLogLevel() > 0) Log("ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
-    if (state.NotifyWindow) state.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, 0);
+    pendingSkipTag = NextSkipTag();
+    if (state.NotifyWindow) state.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, pendingSkipTag);
+}
+
+// Whether a notification concerns the entry now playing: it comes from the device now open, it
+// is the awaited go-on notice, or it names no device at all. Completions of devices closed since
+// (a stopped speech, an entry cut short) are stale: acting on them would start the next entry of
+// the current speech early.
+bool ForCurrentEntry(long lParam) {
+    if (lParam == 0) return true;
+    if (lParam < 0) return lParam == pendingSkipTag;
+    return static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
 }
 
 // Opens and plays the current entry under a new alias. Errors of the media layer (also a speed
@@ -159,6 +181,7 @@ void RaiseSpeechEnd(EngineState& state) {
 void HandOff(EngineState& state) {
     RaiseSpeechStart(state);
     mHook::ResetPlaylist();
+    pendingSkipTag = 0;
     mMedia::MediaInit(state.Settings.PlaybackAccelerationRate);
     const bool detailed = Detailed();
     std::optional<size_t> first;
@@ -187,9 +210,10 @@ int32_t OnNotify(EngineState& state, uint32_t message, long wParam, long lParam)
         if (Detailed()) Log("ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
         // A failure notification of the device now playing ends that entry like a completion;
         // any other failure, superseded or aborted notification is ignored.
-        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam != 0 &&
-                                   static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
+        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam > 0 && ForCurrentEntry(lParam);
         if (wParam != mci::MCI_NOTIFY_SUCCESSFUL && !currentFailed) return 0;
+        if (!ForCurrentEntry(lParam)) return 0;
+        if (lParam < 0) pendingSkipTag = 0;
         if (currentFailed && mLog::GetLogLevel() > 0)
             Log("ERROR alias " + mHook::GetCurrentAlias() + " failed while playing; going on with the next entry");
         mHook::AdvancePlaylist();
@@ -212,6 +236,7 @@ int32_t StopSpeak(EngineState& state) {
     mLog::ProcEnter(trace, kStopSpeakProc, 99);
     try {
         state.UtteranceIndex = 0;
+        pendingSkipTag = 0;
         if (Detailed()) {
             state.StartTimer();
             Log("Stop Speak called at " + mLog::SystemDateTimeText());
