@@ -173,6 +173,23 @@ TEST_F(SequencerTest, TextWithNothingToPlayStartsAndEndsTheSpeech) {
     PlayToTheEnd();
 }
 
+TEST_F(SequencerTest, TextThatIsNotUtf8IsRefusedWithoutEvents) {
+    Start();
+    api->SelectVoice(1);
+    for (const std::string& text : {std::string("\xff\xfe"), std::string("תודה \xd7"), std::string("\xc0\xaf")}) {
+        events.Seen.clear();
+        AutomationError e = ErrorOf([&] { api->Speak(text); });
+        EXPECT_EQ(e.Number(), 5);
+        EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
+        EXPECT_NE(e.Description().find("not valid UTF-8"), std::string::npos) << e.Description();
+        EXPECT_TRUE(events.Seen.empty());
+        EXPECT_TRUE(State().IsIdle);
+    }
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(Speak("תודה", 1), (Events{"SpeechStart", "WordStart 1"}));
+    PlayToTheEnd();
+}
+
 // ---- requests during speech, StopSpeak ----
 
 TEST_F(SequencerTest, SpeakWhileSpeakingIsIgnored) {
@@ -579,14 +596,16 @@ TEST_F(SequencerTest, DetailedLogFollowsEveryStepOfPlayback) {
         << log[open2];
 }
 
-TEST_F(SequencerTest, LevelFiveWritesNoPlaybackLinesLevelZeroNoDeviceLines) {
+TEST_F(SequencerTest, LevelFiveWritesNoPlaybackLinesLevelZeroNoDeviceOrErrorLines) {
     for (uint32_t level : {5u, 0u}) {
         Start(With(InstallationOptions(), "LogLevel", RegValue::Dword(level)));
         ClearLog();
-        Speak("תודה תודה", 1);
+        fs::remove(UserFile(0, "בוקר.wav"));  // one entry fails to open
+        Speak("תודה בוקר תודה", 1);
         PlayToTheEnd();
         api->StopSpeak();
         const auto log = Log();
+        EXPECT_EQ(Matching(log, "ERROR").empty(), level == 0) << "level " << level;
         for (const char* line : {"ARRIVED EVENT", "Raised word started", "Going to plackback", "Going to PREPARE",
                                  "Speech End Raised", "Dump Folder cleaned", "Stop Speak"})
             EXPECT_TRUE(Matching(log, line).empty()) << "level " << level << ": " << line;
