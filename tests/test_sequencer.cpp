@@ -215,6 +215,7 @@ TEST_F(SequencerTest, StopSpeakDuringPlaybackEndsTheSpeechAtOnce) {
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(work));
     EXPECT_EQ(State().UtteranceIndex, 0);
+    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << "the device is closed";
     // The stop's own notification and the aborted play play nothing.
     RunFor(0.6);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));

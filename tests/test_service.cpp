@@ -301,6 +301,35 @@ TEST_F(ServiceTest, FailedInitialiseReportsItsErrorAndCanBeRepeated) {
     EXPECT_EQ(noIni.errorDescription(), "Ini File does not exists at " + inst->IniPath().string());
     EXPECT_FALSE(inst->LogContains("Ini file detected at "));
 
+    // The object is not initialised: every other method answers or refuses with an engine error,
+    // and the engine goes on serving.
+    const fs::path dump = inst->Root() / "dump";
+    fs::create_directories(dump);
+    struct Probe {
+        const char* method;
+        GVariant* parameters;
+    };
+    GVariantBuilder empty;
+    g_variant_builder_init(&empty, G_VARIANT_TYPE("a{ss}"));
+    GVariant* emptyDict = g_variant_builder_end(&empty);
+    g_variant_ref_sink(emptyDict);
+    for (const Probe& p : {Probe{"ListNumberOfVoices", nullptr}, Probe{"ListVoiceName", g_variant_new("(i)", 1)},
+                           Probe{"SelectVoice", g_variant_new("(i)", 3)}, Probe{"Speak", g_variant_new("(s)", "תודה")},
+                           Probe{"StopSpeak", nullptr}, Probe{"Speak", g_variant_new("(s)", "תודה")},
+                           Probe{"EnumerateFiles", g_variant_new("(ssii@a{ss})", "/nonexistent", "*.*", 0, 0, emptyDict)},
+                           Probe{"GetWordsNumber", g_variant_new("(i)", 1)}, Probe{"GetDictionary", g_variant_new("(i)", 1)},
+                           Probe{"WindowsMediaPlayer1_PlayStateChange", g_variant_new("(ii)", 0, 0)},
+                           Probe{"DumpFile", g_variant_new("(sis)", (dump.string() + "/").c_str(), 3, "שלום")},
+                           Probe{"GetVoiceNameByVoiceID", g_variant_new("(i)", 0)},
+                           Probe{"ExportRavekDictionary", g_variant_new("(@a{ss})", emptyDict)},
+                           Probe{"SetSystemVolume", g_variant_new("(nn)", gint16{50}, gint16{50})}}) {
+        CallResult r = Call(p.method, p.parameters);
+        EXPECT_TRUE(r.ok() || r.errorName == kErrorName) << p.method << ": " << r.errorName << " " << r.errorMessage;
+    }
+    g_variant_unref(emptyDict);
+    EXPECT_TRUE(bus->EngineRunning());
+    EXPECT_TRUE(fs::is_empty(dump));
+
     // A missing system voice folder.
     inst->Options().WriteIni = true;
     inst->Options().CreateMaleSystemFolder = false;
@@ -423,6 +452,8 @@ TEST_F(ServiceTest, TwoClientsSpeakingAndStoppingInARowDoNotStopTheEngine) {
     ExpectOk(Call("Speak", g_variant_new("(s)", "תודה תודה")), "Speak");
     EXPECT_TRUE(WaitForSpeechends(ends + 1));
     EXPECT_EQ(SignalNames().back(), "Speechend");
+    EXPECT_TRUE(bus->WaitFor([&] { return fs::is_empty(tmp); }, std::chrono::seconds(2)))
+        << "no working folder is left behind";
 }
 
 TEST_F(ServiceTest, ClientLeavingDuringSpeechDoesNotLeaveTheEngineBusy) {
