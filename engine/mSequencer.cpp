@@ -85,18 +85,25 @@ void RemoveWorkingFolder(const std::string& folder, bool filesFirst) {
     fs::remove_all(path, ec);
 }
 
-bool WorkingFolderExists(const EngineState& state) {
-    if (state.CurrentDumpFolder.empty()) return false;
+bool FolderExists(const std::string& folder) {
+    if (folder.empty()) return false;
     std::error_code ec;
-    return fs::exists(fs::symlink_status(state.CurrentDumpFolder, ec));
+    return fs::exists(fs::symlink_status(folder, ec));
 }
 
-void CloseCurrentDevice() {
+void CloseDevice(const std::string& alias) {
     try {
-        mMedia::MediaClose(mHook::GetCurrentAlias());
+        mMedia::MediaClose(alias);
     } catch (...) {
     }
 }
+
+void CloseCurrentDevice() { CloseDevice(mHook::GetCurrentAlias()); }
+
+// Changes whenever a speech starts or ends. Events are raised synchronously, so a client's
+// handler may stop the speech or start the next one before the raise returns; the code that
+// raised the event then finds the number changed and leaves the playlist and devices alone.
+uint64_t speechSerial = 0;
 
 // The go-on notice of an entry that could not be played carries a tag of its own (a negative
 // number where a device id would stand), so that a notice left over from a stopped speech is not
@@ -142,19 +149,25 @@ void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethro
 }
 
 void EndOfSpeech(EngineState& state) {
+    // What belongs to the speech that ends: the Speechend handler may start the next speech,
+    // whose device and working folder must stay.
+    const std::string alias = mHook::GetCurrentAlias();
+    const std::string folder = state.CurrentDumpFolder;
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Speech End Raised in " + state.Elapsed());
     // The device is closed even when the folder is already gone, so no pipeline stays open.
-    CloseCurrentDevice();
-    if (WorkingFolderExists(state)) RemoveWorkingFolder(state.CurrentDumpFolder, true);
+    CloseDevice(alias);
+    if (FolderExists(folder)) RemoveWorkingFolder(folder, true);
     if (Detailed()) Log("Dump Folder cleaned in " + state.Elapsed());
 }
 
 void PlayNextEntry(EngineState& state) {
+    const uint64_t serial = speechSerial;
     const int32_t kind = mHook::CurrentEntryKind();
     if (RaisesWordStart(kind)) {
         RaiseWordStart(state, mHook::CurrentEntryWordIndex());
         if (Detailed()) Log("Raised word started event  at " + state.Elapsed());
+        if (serial != speechSerial) return;  // stopped (or replaced) from the WordStart handler
     }
     const std::string path = mHook::CurrentEntryFile();
     const std::string alias = "A" + mHook::MakeAlias();
@@ -174,12 +187,15 @@ void RaiseWordStart(EngineState& state, int32_t index) {
 }
 
 void RaiseSpeechEnd(EngineState& state) {
+    ++speechSerial;
     state.IsIdle = true;
     if (state.Events) state.Events->Speechend();
 }
 
 void HandOff(EngineState& state) {
+    const uint64_t serial = ++speechSerial;
     RaiseSpeechStart(state);
+    if (serial != speechSerial) return;  // stopped from the SpeechStart handler: nothing plays
     mHook::ResetPlaylist();
     pendingSkipTag = 0;
     mMedia::MediaInit(state.Settings.PlaybackAccelerationRate);
@@ -200,6 +216,7 @@ void HandOff(EngineState& state) {
     }
     const SpeechItem& item = state.Utterance[*first];
     if (RaisesWordStart(item.Kind)) RaiseWordStart(state, item.Position);
+    if (serial != speechSerial) return;  // stopped from the WordStart handler
     if (detailed) Log("Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
     StartCurrentEntry(state, "A" + mHook::MakeAlias(), true);
 }
@@ -249,7 +266,7 @@ int32_t StopSpeak(EngineState& state) {
     }
     // The device is closed and Speechend raised in every case, so the engine is idle again.
     CloseCurrentDevice();
-    if (WorkingFolderExists(state)) RemoveWorkingFolder(state.CurrentDumpFolder, false);
+    if (FolderExists(state.CurrentDumpFolder)) RemoveWorkingFolder(state.CurrentDumpFolder, false);
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Stop Speak Done in  " + state.Elapsed());
     mLog::ProcExit(trace, 99);

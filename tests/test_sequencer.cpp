@@ -276,6 +276,78 @@ TEST_F(SequencerTest, CompletionsOfAStoppedSpeechDoNotAdvanceTheNextOne) {
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
 }
 
+// A client whose event handlers call back into the engine (events are raised synchronously).
+struct CallingBack : EngineEvents {
+    EventRecorder& seen;
+    std::function<void(const std::string&)> then;
+    explicit CallingBack(EventRecorder& r) : seen(r) {}
+    void Raised(const std::string& e) {
+        if (then) then(e);
+    }
+    void SpeechStart() override {
+        seen.SpeechStart();
+        Raised(seen.Seen.back());
+    }
+    void WordStart(int32_t i) override {
+        seen.WordStart(i);
+        Raised(seen.Seen.back());
+    }
+    void Speechend() override {
+        seen.Speechend();
+        Raised(seen.Seen.back());
+    }
+};
+
+TEST_F(SequencerTest, StopSpeakFromAnEventHandlerPlaysNothingMore) {
+    Start(RealTime());
+    CallingBack client(events);
+    api->SetEventSink(&client);
+    for (const std::string stopAt : {"WordStart 5", "WordStart 1", "SpeechStart"}) {
+        client.then = [&](const std::string& e) {
+            if (e == stopAt) api->StopSpeak();
+        };
+        ClearLog();
+        Speak("קצר קצר קצר", 1);
+        RunFor(0.4);
+        Events expected;
+        for (const std::string e : {"SpeechStart", "WordStart 1", "WordStart 5"}) {
+            expected.push_back(e);
+            if (e == stopAt) break;
+        }
+        expected.push_back("Speechend");
+        EXPECT_EQ(events.Seen, expected) << stopAt;
+        EXPECT_TRUE(State().IsIdle);
+        EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << stopAt << ": a device is left open";
+        const auto log = Log();
+        size_t stop = 0;
+        while (stop < log.size() && log[stop].rfind("Stop Speak called at ", 0) != 0) ++stop;
+        ASSERT_LT(stop, log.size());
+        for (size_t i = stop; i < log.size(); ++i)
+            EXPECT_NE(log[i].rfind("GOING to run :Play ", 0), 0u) << stopAt << ": played after the stop: " << log[i];
+    }
+    client.then = nullptr;
+    EXPECT_EQ(Speak("קצר", 1), (Events{"SpeechStart", "WordStart 1"}));
+    EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "Speechend"}));
+    api->SetEventSink(&events);
+}
+
+TEST_F(SequencerTest, SpeakFromTheSpeechendHandlerStartsTheNextSpeech) {
+    Start(RealTime());
+    CallingBack client(events);
+    api->SetEventSink(&client);
+    int spoken = 0;
+    client.then = [&](const std::string& e) {
+        if (e == "Speechend" && spoken++ < 2) api->Speak("קצר ארוך");
+    };
+    Speak("קצר", 1);
+    EXPECT_TRUE(RunUntil([&] { return std::count(events.Seen.begin(), events.Seen.end(), "Speechend") == 3 && State().IsIdle; }, 10))
+        << Joined();
+    EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend", "SpeechStart", "WordStart 1", "WordStart 5",
+                                   "Speechend", "SpeechStart", "WordStart 1", "WordStart 5", "Speechend"}));
+    EXPECT_TRUE(fs::is_empty(tmp)) << "every working folder is removed";
+    api->SetEventSink(&events);
+}
+
 // ---- the notification handler ----
 
 TEST_F(SequencerTest, OnlyASuccessfulCompletionOrAFailureOfTheCurrentDeviceAdvances) {
