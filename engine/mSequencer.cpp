@@ -134,8 +134,9 @@ bool ForCurrentEntry(long lParam) {
     return static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
 }
 
-// Opens and plays the current entry under a new alias. Errors of the media layer (also a speed
-// overflow) skip the entry; `rethrow` hands a raised error on to the caller afterwards.
+// Opens and plays the current entry under a new alias. Errors of the media layer skip the entry.
+// A raised error (a speed overflow) skips it too, or, with `rethrow`, closes the device and hands
+// the error on to the caller, whose request then ends.
 void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethrow) {
     mHook::SetCurrentAlias(alias);
     try {
@@ -143,8 +144,12 @@ void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethro
         mMedia::MediaPlay(alias, int64_t{0}, std::string(kTheEnd));
         if (mMedia::LastError() != 0) SkipFailedEntry(state, alias, mMedia::MediaErrorText(mMedia::LastError()));
     } catch (const std::exception& e) {
-        SkipFailedEntry(state, alias, e.what());
-        if (rethrow) throw;
+        if (!rethrow) {
+            SkipFailedEntry(state, alias, e.what());
+            return;
+        }
+        CloseDevice(alias);
+        throw;
     }
 }
 

@@ -521,6 +521,7 @@ TEST_F(SequencerTest, SpeedOverflowFailsSpeakWithErrorSixAndEndsTheSpeech) {
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
+    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << "the device opened for the first word is closed";
     RunFor(0.3);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
     // With a sound speed the engine speaks again.
