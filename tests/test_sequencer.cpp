@@ -208,7 +208,6 @@ TEST_F(SequencerTest, SpeakWhileSpeakingIsIgnored) {
 TEST_F(SequencerTest, StopSpeakDuringPlaybackEndsTheSpeechAtOnce) {
     Start(RealTime());
     Speak("ארוך ארוך ארוך", 1);
-    RunFor(0.05);
     const std::string work = State().CurrentDumpFolder;
     EXPECT_EQ(api->StopSpeak(), 0);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
@@ -308,7 +307,8 @@ TEST_F(SequencerTest, StopSpeakFromAnEventHandlerPlaysNothingMore) {
         };
         ClearLog();
         Speak("קצר קצר קצר", 1);
-        RunFor(0.4);
+        EXPECT_TRUE(RunUntil([&] { return SpeechEnded(); }, 5)) << stopAt;
+        RunFor(0.2);
         Events expected;
         for (const std::string e : {"SpeechStart", "WordStart 1", "WordStart 5"}) {
             expected.push_back(e);
