@@ -300,6 +300,13 @@ TEST_F(ServiceTest, FailedInitialiseReportsItsErrorAndCanBeRepeated) {
     EXPECT_EQ(noIni.errorSource(), "RavekVoice.exe!IAPI#Initialise");
     EXPECT_EQ(noIni.errorDescription(), "Ini File does not exists at " + inst->IniPath().string());
     EXPECT_FALSE(inst->LogContains("Ini file detected at "));
+    // The log ends with the database result, the error line and the exit line.
+    auto log = inst->LogMessages();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3].rfind("Prefixes were retrived ( ", 0), 0u) << log[log.size() - 3];
+    EXPECT_EQ(log[log.size() - 2],
+              "Error RavekVoice.exe!IAPI#InitialiseIni File does not exists at " + inst->IniPath().string());
+    EXPECT_EQ(log.back().rfind("End RavekVoice.exe!IAPI#Initialise at ", 0), 0u) << log.back();
 
     // The object is not initialised: every other method answers or refuses with an engine error,
     // and the engine goes on serving.
@@ -359,7 +366,7 @@ TEST_F(ServiceTest, FailedInitialiseReportsItsErrorAndCanBeRepeated) {
     // A second Initialise changes nothing.
     const size_t lines = inst->LogMessages().size();
     ExpectOk(Call("Initialise"), "second Initialise");
-    const auto log = inst->LogMessages();
+    log = inst->LogMessages();
     ASSERT_EQ(log.size(), lines + 2) << "only the entry and exit lines";
     CallResult speak = Call("Speak", g_variant_new("(s)", "תודה"));
     ExpectOk(speak, "Speak");
