@@ -85,28 +85,58 @@ void RemoveWorkingFolder(const std::string& folder, bool filesFirst) {
     fs::remove_all(path, ec);
 }
 
-bool WorkingFolderExists(const EngineState& state) {
-    if (state.CurrentDumpFolder.empty()) return false;
+bool FolderExists(const std::string& folder) {
+    if (folder.empty()) return false;
     std::error_code ec;
-    return fs::exists(fs::symlink_status(state.CurrentDumpFolder, ec));
+    return fs::exists(fs::symlink_status(folder, ec));
 }
 
-void CloseCurrentDevice() {
+void CloseDevice(const std::string& alias) {
     try {
-        mMedia::MediaClose(mHook::GetCurrentAlias());
+        mMedia::MediaClose(alias);
     } catch (...) {
     }
+}
+
+void CloseCurrentDevice() { CloseDevice(mHook::GetCurrentAlias()); }
+
+// Changes whenever a speech starts or ends. Events are raised synchronously, so a client's
+// handler may stop the speech or start the next one before the raise returns; the code that
+// raised the event then finds the number changed and leaves the playlist and devices alone.
+uint64_t speechSerial = 0;
+
+// The go-on notice of an entry that could not be played carries a tag of its own (a negative
+// number where a device id would stand), so that a notice left over from a stopped speech is not
+// taken for the entry now playing. 0: no notice awaited.
+long pendingSkipTag = 0;
+long lastSkipTag = 0;
+
+long NextSkipTag() {
+    lastSkipTag = lastSkipTag <= -0x7fffffffL ? -1 : lastSkipTag - 1;
+    return lastSkipTag;
 }
 
 // A file that could not be opened or played posts no completion; the sequence goes on with
 // the next entry as if it had played.
 void SkipFailedEntry(EngineState& state, const std::string& alias, const std::string& reason) {
     if (mLog::GetLogLevel() > 0) Log("ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
-    if (state.NotifyWindow) state.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, 0);
+    pendingSkipTag = NextSkipTag();
+    if (state.NotifyWindow) state.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, pendingSkipTag);
 }
 
-// Opens and plays the current entry under a new alias. Errors of the media layer (also a speed
-// overflow) skip the entry; `rethrow` hands a raised error on to the caller afterwards.
+// Whether a notification concerns the entry now playing: it comes from the device now open, it
+// is the awaited go-on notice, or it names no device at all. Completions of devices closed since
+// (a stopped speech, an entry cut short) are stale: acting on them would start the next entry of
+// the current speech early.
+bool ForCurrentEntry(long lParam) {
+    if (lParam == 0) return true;
+    if (lParam < 0) return lParam == pendingSkipTag;
+    return static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
+}
+
+// Opens and plays the current entry under a new alias. Errors of the media layer skip the entry.
+// A raised error (a speed overflow) skips it too, or, with `rethrow`, closes the device and hands
+// the error on to the caller, whose request then ends.
 void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethrow) {
     mHook::SetCurrentAlias(alias);
     try {
@@ -114,25 +144,35 @@ void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethro
         mMedia::MediaPlay(alias, int64_t{0}, std::string(kTheEnd));
         if (mMedia::LastError() != 0) SkipFailedEntry(state, alias, mMedia::MediaErrorText(mMedia::LastError()));
     } catch (const std::exception& e) {
-        SkipFailedEntry(state, alias, e.what());
-        if (rethrow) throw;
+        if (!rethrow) {
+            SkipFailedEntry(state, alias, e.what());
+            return;
+        }
+        CloseDevice(alias);
+        throw;
     }
 }
 
 void EndOfSpeech(EngineState& state) {
+    // What belongs to the speech that ends: the Speechend handler may start the next speech,
+    // whose device and working folder must stay.
+    const std::string alias = mHook::GetCurrentAlias();
+    const std::string folder = state.CurrentDumpFolder;
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Speech End Raised in " + state.Elapsed());
     // The device is closed even when the folder is already gone, so no pipeline stays open.
-    CloseCurrentDevice();
-    if (WorkingFolderExists(state)) RemoveWorkingFolder(state.CurrentDumpFolder, true);
+    CloseDevice(alias);
+    if (FolderExists(folder)) RemoveWorkingFolder(folder, true);
     if (Detailed()) Log("Dump Folder cleaned in " + state.Elapsed());
 }
 
 void PlayNextEntry(EngineState& state) {
+    const uint64_t serial = speechSerial;
     const int32_t kind = mHook::CurrentEntryKind();
     if (RaisesWordStart(kind)) {
         RaiseWordStart(state, mHook::CurrentEntryWordIndex());
         if (Detailed()) Log("Raised word started event  at " + state.Elapsed());
+        if (serial != speechSerial) return;  // stopped (or replaced) from the WordStart handler
     }
     const std::string path = mHook::CurrentEntryFile();
     const std::string alias = "A" + mHook::MakeAlias();
@@ -152,13 +192,17 @@ void RaiseWordStart(EngineState& state, int32_t index) {
 }
 
 void RaiseSpeechEnd(EngineState& state) {
+    ++speechSerial;
     state.IsIdle = true;
     if (state.Events) state.Events->Speechend();
 }
 
 void HandOff(EngineState& state) {
+    const uint64_t serial = ++speechSerial;
     RaiseSpeechStart(state);
+    if (serial != speechSerial) return;  // stopped from the SpeechStart handler: nothing plays
     mHook::ResetPlaylist();
+    pendingSkipTag = 0;
     mMedia::MediaInit(state.Settings.PlaybackAccelerationRate);
     const bool detailed = Detailed();
     std::optional<size_t> first;
@@ -177,6 +221,7 @@ void HandOff(EngineState& state) {
     }
     const SpeechItem& item = state.Utterance[*first];
     if (RaisesWordStart(item.Kind)) RaiseWordStart(state, item.Position);
+    if (serial != speechSerial) return;  // stopped from the WordStart handler
     if (detailed) Log("Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
     StartCurrentEntry(state, "A" + mHook::MakeAlias(), true);
 }
@@ -187,9 +232,10 @@ int32_t OnNotify(EngineState& state, uint32_t message, long wParam, long lParam)
         if (Detailed()) Log("ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
         // A failure notification of the device now playing ends that entry like a completion;
         // any other failure, superseded or aborted notification is ignored.
-        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam != 0 &&
-                                   static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
+        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam > 0 && ForCurrentEntry(lParam);
         if (wParam != mci::MCI_NOTIFY_SUCCESSFUL && !currentFailed) return 0;
+        if (!ForCurrentEntry(lParam)) return 0;
+        if (lParam < 0) pendingSkipTag = 0;
         if (currentFailed && mLog::GetLogLevel() > 0)
             Log("ERROR alias " + mHook::GetCurrentAlias() + " failed while playing; going on with the next entry");
         mHook::AdvancePlaylist();
@@ -212,6 +258,7 @@ int32_t StopSpeak(EngineState& state) {
     mLog::ProcEnter(trace, kStopSpeakProc, 99);
     try {
         state.UtteranceIndex = 0;
+        pendingSkipTag = 0;
         if (Detailed()) {
             state.StartTimer();
             Log("Stop Speak called at " + mLog::SystemDateTimeText());
@@ -224,7 +271,7 @@ int32_t StopSpeak(EngineState& state) {
     }
     // The device is closed and Speechend raised in every case, so the engine is idle again.
     CloseCurrentDevice();
-    if (WorkingFolderExists(state)) RemoveWorkingFolder(state.CurrentDumpFolder, false);
+    if (FolderExists(state.CurrentDumpFolder)) RemoveWorkingFolder(state.CurrentDumpFolder, false);
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Stop Speak Done in  " + state.Elapsed());
     mLog::ProcExit(trace, 99);

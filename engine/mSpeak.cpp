@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "AnsiText.h"
 #include "AutomationError.h"
 #include "EngineState.h"
 #include "mLog.h"
@@ -100,6 +101,9 @@ int32_t Speak(EngineState& state, const std::string& text) {
         TakeSelectedVoice(state);
         if (state.IsIdle) {
             state.ActiveSlot();  // a voice outside the four (and the unused fifth) is error 9
+            // Text that is not UTF-8 would be spoken as a string of unknown words: refuse it.
+            if (!AnsiText::IsValidUtf8(text))
+                RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the text is not valid UTF-8");
             state.DumpFileCounter = 0;
             if (Detailed()) {
                 state.StartTimer();
