@@ -22,10 +22,22 @@ constexpr std::size_t kIndexFields = 5;
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
+    // Read in one piece when the size is known (index files run to megabytes); a file whose size
+    // cannot be told is read as a stream.
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size < static_cast<uintmax_t>(std::numeric_limits<std::streamsize>::max())) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        if (in.bad()) return false;
+        if (in.eof() || in.peek() == std::char_traits<char>::eof()) return !in.bad();
+        in.clear();
+    }
     std::ostringstream ss;
     ss << in.rdbuf();
     if (in.bad()) return false;
-    bytes = std::move(ss).str();
+    bytes += std::move(ss).str();
     return true;
 }
 
@@ -88,8 +100,7 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
     std::string item;
     item.reserve(fields[1].size() + fields[2].size() + fields[4].size() + 2);
     item.append(fields[1]).append(";").append(fields[2]).append(";").append(fields[4]);
-    if (dict.Exists(key)) return false;
-    dict.Add(key, item);
+    if (!dict.TryAdd(std::move(key), std::move(item))) return false;
     if (file > fileCount) fileCount = file;
     return true;
 }
@@ -107,7 +118,9 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
         std::string text = IndexText(std::move(bytes), codePage);
         int32_t count = 1;
         std::vector<std::string_view> fields;
-        for (std::string_view line : Lines(text)) {
+        const std::vector<std::string_view> lines = Lines(text);
+        dict.Reserve(dict.Count() + lines.size());
+        for (std::string_view line : lines) {
             if (line.empty()) continue;  // a blank line is no record
             if (!AddLine(line, fields, dict, count, lowerCase)) return -1;
         }

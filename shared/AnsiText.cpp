@@ -91,6 +91,7 @@ Codec::Codec(int codePage) : codePage_(codePage) {
     for (int b = 0; b < 256; ++b) {
         decode_[b] = b < 128 ? static_cast<char32_t>(b) : DecodeByte(cd.get(), static_cast<unsigned char>(b));
         if (decode_[b] != kReplacement) encode_.try_emplace(decode_[b], static_cast<unsigned char>(b));
+        utf8Length_[b] = static_cast<unsigned char>(g_unichar_to_utf8(decode_[b], utf8_[b].data()));
     }
 }
 
@@ -108,11 +109,17 @@ std::string Codec::ToAnsi(std::string_view utf8) const {
 }
 
 std::string Codec::ToUtf8(std::string_view ansi) const {
-    std::string out;
-    out.reserve(ansi.size() * 2);
+    // Two passes: the exact length first, then the bytes written in place.
+    std::size_t length = 0;
+    for (unsigned char b : ansi) length += utf8Length_[b];
+    std::string out(length, '\0');
+    char* p = out.data();
     for (unsigned char b : ansi) {
-        if (b < 128) out.push_back(static_cast<char>(b));
-        else out += EncodeUtf8(decode_[b]);
+        if (b < 128) {
+            *p++ = static_cast<char>(b);
+        } else {
+            for (unsigned char k = 0; k < utf8Length_[b]; ++k) *p++ = utf8_[b][k];
+        }
     }
     return out;
 }

@@ -41,6 +41,10 @@ public:
 private:
     int codePage_;
     std::array<char32_t, 256> decode_{};
+    // UTF-8 form of each byte, worked out once: index files of hundreds of thousands of lines
+    // are converted byte by byte.
+    std::array<std::array<char, 4>, 256> utf8_{};
+    std::array<unsigned char, 256> utf8Length_{};
     std::unordered_map<char32_t, unsigned char> encode_;
 };
 

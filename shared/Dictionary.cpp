@@ -8,6 +8,18 @@ void Dictionary::Add(const std::string& key, const std::string& item) {
     entries_.emplace_back(key, item);
 }
 
+bool Dictionary::TryAdd(std::string key, std::string item) {
+    auto [it, inserted] = index_.try_emplace(key, entries_.size());
+    if (!inserted) return false;
+    entries_.emplace_back(std::move(key), std::move(item));
+    return true;
+}
+
+void Dictionary::Reserve(std::size_t count) {
+    entries_.reserve(count);
+    index_.reserve(count);
+}
+
 const std::string* Dictionary::Find(std::string_view key) const {
     auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;

@@ -14,6 +14,10 @@ public:
 
     // Adds key -> item; raises error 457 when the key is already present.
     void Add(const std::string& key, const std::string& item);
+    // Adds key -> item unless the key is present; false (and nothing changed) when it is.
+    bool TryAdd(std::string key, std::string item);
+    // Makes room for `count` entries in all (for loaders that know their size).
+    void Reserve(std::size_t count);
     bool Exists(std::string_view key) const { return Find(key) != nullptr; }
     // The item of a key, or nullptr.
     const std::string* Find(std::string_view key) const;
