@@ -122,6 +122,22 @@ void InProcess(Verdicts& v, const Args& args) {
     std::printf("  lookups answered with a best candidate: %zu of 3000\n", hits);
     PrintStats("LookupWord + BestCandidate (us)", s, "us");
     Target(v, "LookupWord + BestCandidate, one word (median)", s.median, 50, "us");
+
+    // The same inside one read batch, as the lookups of a request run.
+    us.clear();
+    mMDBConnection::ReadBatch batch;
+    for (int i = 0; i < 3000; ++i) {
+        const std::size_t k = random() % kSpellings;
+        const std::string written = i % 2 ? NakedSpelling(k) : PointedSpelling(k, random() % 2);
+        std::vector<PointedWords::Candidate> candidates;
+        bool found = false;
+        int32_t score = -1, best = -1;
+        auto t0 = Clock::now();
+        mMDBConnection::LookupWord(NakedSpelling(k), candidates, "Female", found, 1255);
+        PointedWords::BestCandidate(written, candidates, score, best, 1255);
+        us.push_back(MicrosecondsBetween(t0, Clock::now()));
+    }
+    PrintStats("the same within a request's read batch (us)", Summarise(us), "us");
 }
 
 uint32_t ServicePid(ravektest::PrivateBus& bus) {

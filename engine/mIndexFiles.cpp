@@ -1,5 +1,10 @@
 #include "mIndexFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +114,51 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
     RuntimeErrors::Raise(number, what + " " + file);
 }
 
+// An open file descriptor, closed when it goes away.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    // Closes now; false when the close reports an error (data not written).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Fills the buffer from `offset`; false on an error or when the file ends first.
+bool ReadAt(int fd, std::vector<char>& buffer, off_t offset) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t n = ::pread(fd, buffer.data() + done, buffer.size() - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::vector<char>& buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage) {
@@ -143,11 +193,14 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
     if (position < 1 || length < 0)
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "clip at position " + std::to_string(position) +
                                                                       " of length " + std::to_string(length) + " in " + binPath);
-    std::ifstream in(binPath, std::ios::binary);
+    // Plain descriptors and positioned reads: a request extracts one clip per dictionary word,
+    // so every system call saved here counts.
+    FileDescriptor in(::open(binPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) FileError(RuntimeErrors::FileNotFound, "cannot open binary file", binPath);
-    std::error_code ec;
-    uintmax_t size = fs::file_size(binPath, ec);
-    if (ec) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+    struct stat info {};
+    // Like a size query by path, anything but a regular file has no size to read clips from.
+    if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+    const uintmax_t size = static_cast<uintmax_t>(info.st_size);
     // The clip must lie wholly inside the file: reading past the end would hand out a clip cut
     // short (or padded with zeros) as if it were complete.
     if (static_cast<uintmax_t>(position - 1) > size || static_cast<uintmax_t>(length) > size - static_cast<uintmax_t>(position - 1))
@@ -155,24 +208,20 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
                              "binary file " + binPath + " holds " + std::to_string(size) + " bytes, too few for the clip of " +
                                  std::to_string(length) + " bytes at position " + std::to_string(position));
     std::vector<char> buffer(static_cast<std::size_t>(length));
-    in.seekg(position - 1);
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() != static_cast<std::streamsize>(buffer.size()))
+    if (!ReadAt(in.get(), buffer, static_cast<off_t>(position - 1)))
         FileError(RuntimeErrors::InputPastEndOfFile, "short read from binary file", binPath);
 
-    fs::path out(outPath);
-    if (out.has_parent_path() && !fs::is_directory(out.parent_path(), ec))
-        FileError(RuntimeErrors::PathNotFound, "no folder for the clip file", outPath);
-    bool written = false;
-    {
-        std::ofstream file(outPath, std::ios::binary | std::ios::trunc);
-        if (file) {
-            file.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            file.close();
-            written = !file.fail();
-        }
+    FileDescriptor out(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out) {
+        std::error_code ec;
+        fs::path parent = fs::path(outPath).parent_path();
+        if (!parent.empty() && !fs::is_directory(parent, ec))
+            FileError(RuntimeErrors::PathNotFound, "no folder for the clip file", outPath);
+        FileError(RuntimeErrors::PathFileAccessError, "cannot write clip file", outPath);
     }
+    const bool written = WriteAll(out.get(), buffer) && out.Close();
     if (!written) {
+        std::error_code ec;
         fs::remove(outPath, ec);
         FileError(RuntimeErrors::PathFileAccessError, "cannot write clip file", outPath);
     }

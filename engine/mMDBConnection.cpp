@@ -172,4 +172,18 @@ void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& c
     }
 }
 
+ReadBatch::ReadBatch() {
+    auto& connection = TheConnection();
+    if (!connection || !sqlite3_get_autocommit(connection->db.get())) return;
+    open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+ReadBatch::~ReadBatch() {
+    auto& connection = TheConnection();
+    // The connection may have been closed (or replaced) meanwhile; closing it ended the batch.
+    if (!open_ || !connection || sqlite3_get_autocommit(connection->db.get())) return;
+    if (sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(connection->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 }  // namespace mMDBConnection

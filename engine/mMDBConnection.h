@@ -20,4 +20,19 @@ int LoadPrefixes(PrefixTable& table, int codePage);
 // found, one extra empty candidate follows the rows.
 void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
                 bool& found, int codePage);
+
+// While one lives, every lookup reads from one read transaction: the database is locked and
+// checked for changes once instead of at every query (a request makes several queries per
+// word), and the lookups of the request see one consistent state. Does nothing without a
+// connection or when a batch is already open.
+class ReadBatch {
+public:
+    ReadBatch();
+    ~ReadBatch();
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
+
+private:
+    bool open_ = false;
+};
 }  // namespace mMDBConnection

@@ -5,6 +5,7 @@
 #include "AutomationError.h"
 #include "EngineState.h"
 #include "mLog.h"
+#include "mMDBConnection.h"
 #include "mRecordings.h"
 #include "mSequencer.h"
 #include "mTokeniser.h"
@@ -83,7 +84,10 @@ std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& 
                                          const Dictionary& wordSet) {
     std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
     items = mTokeniser::CompactBreaks(items);
-    items = mWordResolution::MatchSequences(state, items);
+    {
+        mMDBConnection::ReadBatch batch;  // the smart lookups of the request in one read transaction
+        items = mWordResolution::MatchSequences(state, items);
+    }
     return mUtterance::ProduceFiles(state, items);
 }
 

@@ -37,6 +37,8 @@ public:
     // The byte of one character, or 63 ('?') when the code page cannot represent it.
     int CodeOf(char32_t codePoint) const;
     bool CanRepresent(std::string_view utf8) const;
+    // Appends the UTF-8 form of one ANSI byte.
+    void AppendUtf8(unsigned char byte, std::string& out) const;
 
 private:
     int codePage_;
