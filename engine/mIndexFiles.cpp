@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -46,28 +47,22 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return true;
 }
 
-// The index text as UTF-8. The file is ANSI; one that starts with a UTF-8 byte order mark was
-// saved as UTF-8 by an editor and is read as such (when the rest really is UTF-8).
-std::string IndexText(std::string bytes, int codePage) {
+// How the index text is written. The file is ANSI; one that starts with a UTF-8 byte order mark
+// was saved as UTF-8 by an editor and is read as such (when the rest really is UTF-8). The mark
+// is removed from `bytes`. Returns the code page's codec, or null for UTF-8 text.
+const AnsiText::Codec* IndexEncoding(std::string& bytes, int codePage) {
     if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         bytes.erase(0, kUtf8Bom.size());
-        if (AnsiText::IsValidUtf8(bytes)) return bytes;
+        if (AnsiText::IsValidUtf8(bytes)) return nullptr;
     }
-    return AnsiText::CodecFor(codePage).ToUtf8(bytes);
+    return &AnsiText::CodecFor(codePage);
 }
 
-// Splits at CR LF, CR or LF.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') continue;
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
+// Appends a field as UTF-8. Line ends and separators are ASCII, which every code page and UTF-8
+// share, so ANSI text is split first and only its fields are converted.
+void AppendUtf8Field(std::string& out, std::string_view field, const AnsiText::Codec* ansi) {
+    if (ansi) ansi->AppendUtf8(field, out);
+    else out.append(field);
 }
 
 void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
@@ -96,15 +91,20 @@ bool WholeNumber(std::string_view text, int32_t& value) {
 
 // Adds one index line; false when the line breaks the format.
 bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dictionary& dict, int32_t& fileCount,
-             bool lowerCase) {
+             bool lowerCase, const AnsiText::Codec* ansi) {
     SplitFields(line, fields);
     if (fields.size() < kIndexFields) return false;
     int32_t file = 0;
     if (!WholeNumber(fields[4], file)) return false;
-    std::string key = lowerCase ? AnsiText::ToLower(fields[0]) : std::string(fields[0]);
+    std::string key;
+    AppendUtf8Field(key, fields[0], ansi);
+    if (lowerCase) key = AnsiText::ToLower(key);
     std::string item;
     item.reserve(fields[1].size() + fields[2].size() + fields[4].size() + 2);
-    item.append(fields[1]).append(";").append(fields[2]).append(";").append(fields[4]);
+    AppendUtf8Field(item, fields[1], ansi);
+    item.append(";");
+    AppendUtf8Field(item, fields[2], ansi);
+    item.append(";").append(fields[4]);  // a whole number: ASCII
     if (!dict.TryAdd(std::move(key), std::move(item))) return false;
     if (file > fileCount) fileCount = file;
     return true;
@@ -165,14 +165,24 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
     try {
         std::string bytes;
         if (!ReadWholeFile(path, bytes)) return -1;
-        std::string text = IndexText(std::move(bytes), codePage);
+        const AnsiText::Codec* ansi = IndexEncoding(bytes, codePage);
         int32_t count = 1;
         std::vector<std::string_view> fields;
-        const std::vector<std::string_view> lines = Lines(text);
-        dict.Reserve(dict.Count() + lines.size());
-        for (std::string_view line : lines) {
-            if (line.empty()) continue;  // a blank line is no record
-            if (!AddLine(line, fields, dict, count, lowerCase)) return -1;
+        dict.Reserve(dict.Count() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+        // Lines end at CR LF, CR or LF; a blank line is no record, so a run of line-end characters
+        // simply separates two records.
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (*p == '\r' || *p == '\n') {
+                ++p;
+                continue;
+            }
+            const char* lineEnd = p;
+            while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
+            if (!AddLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)), fields, dict, count, lowerCase, ansi))
+                return -1;
+            p = lineEnd;
         }
         fileCount = count;
         return 0;

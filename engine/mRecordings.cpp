@@ -97,7 +97,7 @@ void AddFile(WalkContext& ctx, const std::string& folder, const std::string& fil
     if (word.empty()) return;
     // A name the code page cannot represent starts with "?" in its ANSI form: not taken.
     if (ctx.codec.ToAnsi(word).front() == '?') return;
-    if (!ctx.dict.Exists(word)) ctx.dict.Add(word, folder + fileName);
+    ctx.dict.TryAdd(std::move(word), folder + fileName);  // the first file found for a word keeps it
 }
 
 void Walk(WalkContext& ctx, const std::string& folder) {

@@ -150,6 +150,20 @@ bool Codec::CanRepresent(std::string_view utf8) const {
 
 void Codec::AppendUtf8(unsigned char byte, std::string& out) const { out.append(utf8_[byte].data(), utf8Length_[byte]); }
 
+void Codec::AppendUtf8(std::string_view ansi, std::string& out) const {
+    // As in ToUtf8: four bytes copied per character, the slack cut off at the end.
+    std::size_t length = 0;
+    for (unsigned char b : ansi) length += utf8Length_[b];
+    const std::size_t start = out.size();
+    out.resize(start + length + 3);
+    char* p = out.data() + start;
+    for (unsigned char b : ansi) {
+        std::memcpy(p, utf8_[b].data(), 4);
+        p += utf8Length_[b];
+    }
+    out.resize(start + length);
+}
+
 const Codec& CodecFor(int codePage) {
     static std::map<int, std::unique_ptr<Codec>> codecs;
     auto& slot = codecs[codePage];

@@ -37,8 +37,9 @@ public:
     // The byte of one character, or 63 ('?') when the code page cannot represent it.
     int CodeOf(char32_t codePoint) const;
     bool CanRepresent(std::string_view utf8) const;
-    // Appends the UTF-8 form of one ANSI byte.
+    // Appends the UTF-8 form of one ANSI byte, or of ANSI text.
     void AppendUtf8(unsigned char byte, std::string& out) const;
+    void AppendUtf8(std::string_view ansi, std::string& out) const;
 
 private:
     int codePage_;
