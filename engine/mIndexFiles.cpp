@@ -61,7 +61,9 @@ const AnsiText::Codec* IndexEncoding(std::string& bytes, int codePage) {
 // Appends a field as UTF-8. Line ends and separators are ASCII, which every code page and UTF-8
 // share, so ANSI text is split first and only its fields are converted.
 void AppendUtf8Field(std::string& out, std::string_view field, const AnsiText::Codec* ansi) {
-    if (ansi) ansi->AppendUtf8(field, out);
+    unsigned char high = 0;  // ASCII (the numbers) needs no conversion
+    for (char c : field) high |= static_cast<unsigned char>(c);
+    if (ansi && high >= 0x80) ansi->AppendUtf8(field, out);
     else out.append(field);
 }
 
