@@ -48,7 +48,8 @@ void ForEachCodePoint(std::string_view utf8, Visit&& visit) {
     const char* p = utf8.data();
     const char* end = p + utf8.size();
     while (p < end) {
-        if (static_cast<unsigned char>(*p) < 0x80) {
+        // ASCII decodes as itself; NUL goes the long way, which reads it as a bad byte.
+        if (*p > 0 && static_cast<unsigned char>(*p) < 0x80) {
             visit(static_cast<char32_t>(*p++));
             continue;
         }
