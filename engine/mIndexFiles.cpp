@@ -170,7 +170,10 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
         const AnsiText::Codec* ansi = IndexEncoding(bytes, codePage);
         int32_t count = 1;
         std::vector<std::string_view> fields;
-        dict.Reserve(dict.Count() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+        // Room for one entry per line; a record takes at least 7 bytes with its line end, which
+        // bounds the guess for a file of blank lines.
+        const auto lineEnds = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        dict.Reserve(dict.Count() + std::min(lineEnds, bytes.size() / 7) + 1);
         // Lines end at CR LF, CR or LF; a blank line is no record, so a run of line-end characters
         // simply separates two records.
         const char* p = bytes.data();
