@@ -152,14 +152,18 @@ PointedWord ParsePointedWord(const std::string& word, int codePage) {
     const AnsiText::Codec& codec = AnsiText::CodecFor(codePage);
     PointedWord result;
     result.Text = word;
+    const std::string ansi = codec.ToAnsi(word);
+    // One element per letter at most: room made once (words are parsed many times per request).
+    result.Letters.reserve(ansi.size() * 2);
+    for (auto* marks : {&result.Vowel, &result.VowelClass, &result.Dagesh, &result.Dot}) marks->reserve(ansi.size());
     int currentLetter = -1;
-    for (unsigned char byte : codec.ToAnsi(word)) {
+    for (unsigned char byte : ansi) {
         if (!IsMark(byte)) {
             result.Vowel.push_back(0);
             result.VowelClass.push_back(0);
             result.Dagesh.push_back(0);
             result.Dot.push_back(0);
-            result.Letters += codec.ToUtf8(std::string(1, static_cast<char>(byte)));
+            codec.AppendUtf8(byte, result.Letters);
             currentLetter = byte;
             continue;
         }

@@ -1,5 +1,11 @@
 #include "mIndexFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -22,35 +28,43 @@ constexpr std::size_t kIndexFields = 5;
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
+    // Read in one piece when the size is known (index files run to megabytes); a file whose size
+    // cannot be told is read as a stream.
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size < static_cast<uintmax_t>(std::numeric_limits<std::streamsize>::max())) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        if (in.bad()) return false;
+        if (in.eof() || in.peek() == std::char_traits<char>::eof()) return !in.bad();
+        in.clear();
+    }
     std::ostringstream ss;
     ss << in.rdbuf();
     if (in.bad()) return false;
-    bytes = std::move(ss).str();
+    bytes += std::move(ss).str();
     return true;
 }
 
-// The index text as UTF-8. The file is ANSI; one that starts with a UTF-8 byte order mark was
-// saved as UTF-8 by an editor and is read as such (when the rest really is UTF-8).
-std::string IndexText(std::string bytes, int codePage) {
+// How the index text is written. The file is ANSI; one that starts with a UTF-8 byte order mark
+// was saved as UTF-8 by an editor and is read as such (when the rest really is UTF-8). The mark
+// is removed from `bytes`. Returns the code page's codec, or null for UTF-8 text.
+const AnsiText::Codec* IndexEncoding(std::string& bytes, int codePage) {
     if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         bytes.erase(0, kUtf8Bom.size());
-        if (AnsiText::IsValidUtf8(bytes)) return bytes;
+        if (AnsiText::IsValidUtf8(bytes)) return nullptr;
     }
-    return AnsiText::CodecFor(codePage).ToUtf8(bytes);
+    return &AnsiText::CodecFor(codePage);
 }
 
-// Splits at CR LF, CR or LF.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') continue;
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
+// Appends a field as UTF-8. Line ends and separators are ASCII, which every code page and UTF-8
+// share, so ANSI text is split first and only its fields are converted.
+void AppendUtf8Field(std::string& out, std::string_view field, const AnsiText::Codec* ansi) {
+    unsigned char high = 0;  // ASCII (the numbers) needs no conversion
+    for (char c : field) high |= static_cast<unsigned char>(c);
+    if (ansi && high >= 0x80) ansi->AppendUtf8(field, out);
+    else out.append(field);
 }
 
 void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
@@ -79,17 +93,21 @@ bool WholeNumber(std::string_view text, int32_t& value) {
 
 // Adds one index line; false when the line breaks the format.
 bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dictionary& dict, int32_t& fileCount,
-             bool lowerCase) {
+             bool lowerCase, const AnsiText::Codec* ansi) {
     SplitFields(line, fields);
     if (fields.size() < kIndexFields) return false;
     int32_t file = 0;
     if (!WholeNumber(fields[4], file)) return false;
-    std::string key = lowerCase ? AnsiText::ToLower(fields[0]) : std::string(fields[0]);
+    std::string key;
+    AppendUtf8Field(key, fields[0], ansi);
+    if (lowerCase) key = AnsiText::ToLower(key);
     std::string item;
     item.reserve(fields[1].size() + fields[2].size() + fields[4].size() + 2);
-    item.append(fields[1]).append(";").append(fields[2]).append(";").append(fields[4]);
-    if (dict.Exists(key)) return false;
-    dict.Add(key, item);
+    AppendUtf8Field(item, fields[1], ansi);
+    item.append(";");
+    AppendUtf8Field(item, fields[2], ansi);
+    item.append(";").append(fields[4]);  // a whole number: ASCII
+    if (!dict.TryAdd(std::move(key), std::move(item))) return false;
     if (file > fileCount) fileCount = file;
     return true;
 }
@@ -98,18 +116,78 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
     RuntimeErrors::Raise(number, what + " " + file);
 }
 
+// An open file descriptor, closed when it goes away.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    // Closes now; false when the close reports an error (data not written).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Fills the buffer from `offset`; false on an error or when the file ends first.
+bool ReadAt(int fd, std::vector<char>& buffer, off_t offset) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t n = ::pread(fd, buffer.data() + done, buffer.size() - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::vector<char>& buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage) {
     try {
         std::string bytes;
         if (!ReadWholeFile(path, bytes)) return -1;
-        std::string text = IndexText(std::move(bytes), codePage);
+        const AnsiText::Codec* ansi = IndexEncoding(bytes, codePage);
         int32_t count = 1;
         std::vector<std::string_view> fields;
-        for (std::string_view line : Lines(text)) {
-            if (line.empty()) continue;  // a blank line is no record
-            if (!AddLine(line, fields, dict, count, lowerCase)) return -1;
+        // Room for one entry per line; a record takes at least 7 bytes with its line end, which
+        // bounds the guess for a file of blank lines.
+        const auto lineEnds = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        dict.Reserve(dict.Count() + std::min(lineEnds, bytes.size() / 7) + 1);
+        // Lines end at CR LF, CR or LF; a blank line is no record, so a run of line-end characters
+        // simply separates two records.
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (*p == '\r' || *p == '\n') {
+                ++p;
+                continue;
+            }
+            const char* lineEnd = p;
+            while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
+            if (!AddLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)), fields, dict, count, lowerCase, ansi))
+                return -1;
+            p = lineEnd;
         }
         fileCount = count;
         return 0;
@@ -130,11 +208,14 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
     if (position < 1 || length < 0)
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "clip at position " + std::to_string(position) +
                                                                       " of length " + std::to_string(length) + " in " + binPath);
-    std::ifstream in(binPath, std::ios::binary);
+    // Plain descriptors and positioned reads: a request extracts one clip per dictionary word,
+    // so every system call saved here counts.
+    FileDescriptor in(::open(binPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) FileError(RuntimeErrors::FileNotFound, "cannot open binary file", binPath);
-    std::error_code ec;
-    uintmax_t size = fs::file_size(binPath, ec);
-    if (ec) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+    struct stat info {};
+    // Like a size query by path, anything but a regular file has no size to read clips from.
+    if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+    const uintmax_t size = static_cast<uintmax_t>(info.st_size);
     // The clip must lie wholly inside the file: reading past the end would hand out a clip cut
     // short (or padded with zeros) as if it were complete.
     if (static_cast<uintmax_t>(position - 1) > size || static_cast<uintmax_t>(length) > size - static_cast<uintmax_t>(position - 1))
@@ -142,24 +223,20 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
                              "binary file " + binPath + " holds " + std::to_string(size) + " bytes, too few for the clip of " +
                                  std::to_string(length) + " bytes at position " + std::to_string(position));
     std::vector<char> buffer(static_cast<std::size_t>(length));
-    in.seekg(position - 1);
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() != static_cast<std::streamsize>(buffer.size()))
+    if (!ReadAt(in.get(), buffer, static_cast<off_t>(position - 1)))
         FileError(RuntimeErrors::InputPastEndOfFile, "short read from binary file", binPath);
 
-    fs::path out(outPath);
-    if (out.has_parent_path() && !fs::is_directory(out.parent_path(), ec))
-        FileError(RuntimeErrors::PathNotFound, "no folder for the clip file", outPath);
-    bool written = false;
-    {
-        std::ofstream file(outPath, std::ios::binary | std::ios::trunc);
-        if (file) {
-            file.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            file.close();
-            written = !file.fail();
-        }
+    FileDescriptor out(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out) {
+        std::error_code ec;
+        fs::path parent = fs::path(outPath).parent_path();
+        if (!parent.empty() && !fs::is_directory(parent, ec))
+            FileError(RuntimeErrors::PathNotFound, "no folder for the clip file", outPath);
+        FileError(RuntimeErrors::PathFileAccessError, "cannot write clip file", outPath);
     }
+    const bool written = WriteAll(out.get(), buffer) && out.Close();
     if (!written) {
+        std::error_code ec;
         fs::remove(outPath, ec);
         FileError(RuntimeErrors::PathFileAccessError, "cannot write clip file", outPath);
     }

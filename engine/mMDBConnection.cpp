@@ -117,18 +117,6 @@ int DbConnect(const std::string& folder) {
 
 void DbClose() { TheConnection().reset(); }
 
-ReadSession::ReadSession() {
-    auto& connection = TheConnection();
-    if (connection && sqlite3_get_autocommit(connection->db.get()))
-        open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-ReadSession::~ReadSession() {
-    auto& connection = TheConnection();
-    if (open_ && connection && !sqlite3_get_autocommit(connection->db.get()))
-        sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr);
-}
-
 int LoadPrefixes(PrefixTable& table, int codePage) {
     auto& connection = TheConnection();
     if (!connection) return -1;
@@ -182,6 +170,20 @@ void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& c
         candidates.clear();
         found = false;
     }
+}
+
+ReadBatch::ReadBatch() {
+    auto& connection = TheConnection();
+    if (!connection || !sqlite3_get_autocommit(connection->db.get())) return;
+    open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+ReadBatch::~ReadBatch() {
+    auto& connection = TheConnection();
+    // The connection may have been closed (or replaced) meanwhile; closing it ended the batch.
+    if (!open_ || !connection || sqlite3_get_autocommit(connection->db.get())) return;
+    if (sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(connection->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 }  // namespace mMDBConnection

@@ -20,16 +20,17 @@ int LoadPrefixes(PrefixTable& table, int codePage);
 // found, one extra empty candidate follows the rows.
 void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
                 bool& found, int codePage);
-// Holds one read transaction on the connection while it lives, so that the many lookups of one
-// request take the database's shared lock once instead of once per query (and see one state of
-// the file). Does nothing without a connection; when the transaction cannot begin, every query
-// locks on its own as before.
-class ReadSession {
+
+// While one lives, every lookup reads from one read transaction: the database is locked and
+// checked for changes once instead of at every query (a request makes several queries per
+// word), and the lookups of the request see one consistent state. Does nothing without a
+// connection or when a batch is already open.
+class ReadBatch {
 public:
-    ReadSession();
-    ~ReadSession();
-    ReadSession(const ReadSession&) = delete;
-    ReadSession& operator=(const ReadSession&) = delete;
+    ReadBatch();
+    ~ReadBatch();
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
 
 private:
     bool open_ = false;

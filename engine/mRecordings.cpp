@@ -1,5 +1,7 @@
 #include "mRecordings.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -31,26 +33,49 @@ struct FolderListing {
     std::vector<std::string> files;
 };
 
+// An open directory stream, closed when it goes away.
+struct DirectoryCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+// What an entry is, from the directory's own record when the file system gives the type there
+// (no system call) and from the entry itself otherwise; false when it cannot be examined.
+bool EntryType(DIR* dir, const dirent& entry, unsigned char& type) {
+    type = entry.d_type;
+    if (type != DT_UNKNOWN) return true;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+    return true;
+}
+
+bool LinksToRegularFile(DIR* dir, const char* name) {
+    struct stat target {};
+    return ::fstatat(::dirfd(dir), name, &target, 0) == 0 && S_ISREG(target.st_mode);
+}
+
 // Lists `folder`. Symbolic links to folders are left out (they could lead the walk in circles),
 // as are names that are not valid UTF-8 and entries that are neither files nor folders.
-// Returns false when the folder cannot be read at all.
+// Returns false when the folder cannot be read at all. Read with the plain directory calls: a
+// voice folder holds thousands of recordings and is listed at every start-up.
 bool ListFolder(const std::string& folder, FolderListing& listing) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) return false;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        std::string name = it->path().filename().string();
+    DirectoryHandle dir(::opendir(folder.c_str()));
+    if (!dir) return false;
+    while (true) {
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) break;  // the end, or a read error: what was listed so far stands
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
         if (!AnsiText::IsValidUtf8(name)) continue;
-        std::error_code typeError;
-        fs::file_status own = it->symlink_status(typeError);
-        if (typeError) continue;
-        if (fs::is_directory(own)) {
-            listing.folders.push_back(std::move(name));
-        } else if (fs::is_symlink(own)) {
-            if (fs::is_regular_file(it->status(typeError)) && !typeError) listing.files.push_back(std::move(name));
-        } else if (fs::is_regular_file(own)) {
-            listing.files.push_back(std::move(name));
+        unsigned char type = DT_UNKNOWN;
+        if (!EntryType(dir.get(), *entry, type)) continue;
+        if (type == DT_DIR) {
+            listing.folders.emplace_back(name);
+        } else if (type == DT_LNK) {
+            if (LinksToRegularFile(dir.get(), entry->d_name)) listing.files.emplace_back(name);
+        } else if (type == DT_REG) {
+            listing.files.emplace_back(name);
         }
     }
     std::sort(listing.folders.begin(), listing.folders.end());
@@ -97,7 +122,7 @@ void AddFile(WalkContext& ctx, const std::string& folder, const std::string& fil
     if (word.empty()) return;
     // A name the code page cannot represent starts with "?" in its ANSI form: not taken.
     if (ctx.codec.ToAnsi(word).front() == '?') return;
-    if (!ctx.dict.Exists(word)) ctx.dict.Add(word, folder + fileName);
+    ctx.dict.TryAdd(std::move(word), folder + fileName);  // the first file found for a word keeps it
 }
 
 void Walk(WalkContext& ctx, const std::string& folder) {
@@ -122,9 +147,8 @@ int64_t SizeOfTree(const std::string& folder, VisitedFolders& visited) {
     if (!ListFolder(folder, listing)) return 0;
     int64_t total = 0;
     for (const auto& file : listing.files) {
-        std::error_code ec;
-        auto size = fs::file_size(folder + file, ec);
-        if (!ec) total += static_cast<int64_t>(size);
+        struct stat info {};  // the size of the file a link leads to, like a size query by path
+        if (::stat((folder + file).c_str(), &info) == 0 && S_ISREG(info.st_mode)) total += static_cast<int64_t>(info.st_size);
     }
     for (const auto& sub : listing.folders) total += SizeOfTree(folder + sub + "/", visited);
     return total;

@@ -86,7 +86,7 @@ std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& 
     std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
     items = mTokeniser::CompactBreaks(items);
     {
-        mMDBConnection::ReadSession lookups;
+        mMDBConnection::ReadBatch batch;  // the smart lookups of the request in one read transaction
         items = mWordResolution::MatchSequences(state, items);
     }
     return mUtterance::ProduceFiles(state, items);

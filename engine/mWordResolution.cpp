@@ -72,9 +72,7 @@ LookupResult SmartLookup(const EngineState& state, const std::string& text) {
     const int cp = state.AnsiCodePage;
     // The lookup table is chosen by the sex word of the active voice: "Male" for voice 3 only.
     const std::string sexWord = state.ActiveVoice == 2 ? "Male" : "Female";
-    const PointedWord written = PointedWords::ParsePointedWord(text, cp);
-    const std::string bare = written.Letters;
-    const PointedWord bareWord = PointedWords::ParsePointedWord(bare, cp);
+    const std::string bare = PointedWords::ParsePointedWord(text, cp).Letters;
 
     std::vector<PointedWords::Candidate> candidates;
     bool found = false;
@@ -82,7 +80,7 @@ LookupResult SmartLookup(const EngineState& state, const std::string& text) {
     if (!found) candidates.clear();
     // The bare spelling itself, when the voice recorded it, competes after the query's candidates.
     if (LookupIndexDictionary(state, bare).Found) {
-        PointedWords::Candidate own{bare, PointedWords::SerialisePointedWord(bareWord), "1"};
+        PointedWords::Candidate own{bare, PointedWords::SerialisePointedWord(PointedWords::ParsePointedWord(bare, cp)), "1"};
         if (!candidates.empty() && candidates.back().RavekWord.empty() && candidates.back().NakedWord.empty())
             candidates.back() = std::move(own);
         else
@@ -97,12 +95,13 @@ LookupResult SmartLookup(const EngineState& state, const std::string& text) {
 }
 
 bool PrefixMatches(const EngineState&, const PointedWord& prefix, const PointedWord& word) {
-    const std::vector<std::string> prefixLetters = AnsiText::Characters(prefix.Letters);
-    const std::vector<std::string> wordLetters = AnsiText::Characters(word.Letters);
-    for (std::size_t c = 0; c < prefixLetters.size(); ++c) {
-        if (c >= wordLetters.size() || wordLetters[c] != prefixLetters[c]) return false;
+    // The letters of both words are well-formed UTF-8 (made from code page bytes), so the word
+    // starts with the prefix's letters exactly when its text starts with the prefix's bytes. This
+    // test runs for every prefix at every attempt of the sequence matching: no allocation here.
+    if (word.Letters.compare(0, prefix.Letters.size(), prefix.Letters) != 0) return false;
+    const std::size_t letters = AnsiText::CharacterCount(prefix.Letters);
+    for (std::size_t c = 0; c < letters; ++c)
         if (At(prefix.Vowel, c) != 0 && At(word.VowelClass, c) != At(prefix.VowelClass, c)) return false;
-    }
     return true;
 }
 

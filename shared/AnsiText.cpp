@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <iconv.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -40,23 +41,35 @@ char32_t DecodeByte(iconv_t cd, unsigned char byte) {
     return produced == 1 ? out[0] : kReplacement;
 }
 
+// Calls `visit` with each code point of a UTF-8 text; an invalid byte sequence gives U+FFFD per
+// bad byte.
+template <typename Visit>
+void ForEachCodePoint(std::string_view utf8, Visit&& visit) {
+    const char* p = utf8.data();
+    const char* end = p + utf8.size();
+    while (p < end) {
+        // ASCII decodes as itself; NUL goes the long way, which reads it as a bad byte.
+        if (*p > 0 && static_cast<unsigned char>(*p) < 0x80) {
+            visit(static_cast<char32_t>(*p++));
+            continue;
+        }
+        gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            visit(kReplacement);
+            ++p;
+            continue;
+        }
+        visit(static_cast<char32_t>(c));
+        p = g_utf8_next_char(p);
+    }
+}
+
 }  // namespace
 
 std::vector<char32_t> DecodeUtf8(std::string_view utf8) {
     std::vector<char32_t> result;
     result.reserve(utf8.size());
-    const char* p = utf8.data();
-    const char* end = p + utf8.size();
-    while (p < end) {
-        gunichar c = g_utf8_get_char_validated(p, end - p);
-        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
-            result.push_back(kReplacement);
-            ++p;
-            continue;
-        }
-        result.push_back(c);
-        p = g_utf8_next_char(p);
-    }
+    ForEachCodePoint(utf8, [&](char32_t c) { result.push_back(c); });
     return result;
 }
 
@@ -72,7 +85,11 @@ std::vector<std::string> Characters(std::string_view utf8) {
     return chars;
 }
 
-std::size_t CharacterCount(std::string_view utf8) { return DecodeUtf8(utf8).size(); }
+std::size_t CharacterCount(std::string_view utf8) {
+    std::size_t count = 0;
+    ForEachCodePoint(utf8, [&](char32_t) { ++count; });
+    return count;
+}
 
 bool IsValidUtf8(std::string_view bytes) { return g_utf8_validate(bytes.data(), bytes.size(), nullptr); }
 
@@ -91,6 +108,7 @@ Codec::Codec(int codePage) : codePage_(codePage) {
     for (int b = 0; b < 256; ++b) {
         decode_[b] = b < 128 ? static_cast<char32_t>(b) : DecodeByte(cd.get(), static_cast<unsigned char>(b));
         if (decode_[b] != kReplacement) encode_.try_emplace(decode_[b], static_cast<unsigned char>(b));
+        utf8Length_[b] = static_cast<unsigned char>(g_unichar_to_utf8(decode_[b], utf8_[b].data()));
     }
 }
 
@@ -103,24 +121,48 @@ int Codec::CodeOf(char32_t codePoint) const {
 std::string Codec::ToAnsi(std::string_view utf8) const {
     std::string out;
     out.reserve(utf8.size());
-    for (char32_t c : DecodeUtf8(utf8)) out.push_back(static_cast<char>(CodeOf(c)));
+    ForEachCodePoint(utf8, [&](char32_t c) { out.push_back(static_cast<char>(CodeOf(c))); });
     return out;
 }
 
 std::string Codec::ToUtf8(std::string_view ansi) const {
-    std::string out;
-    out.reserve(ansi.size() * 2);
+    // Two passes: the exact length first, then the bytes written in place.
+    // Each character is copied as four bytes and the pointer moved by its real length, so the
+    // buffer has three bytes of slack at the end, cut off afterwards.
+    std::size_t length = 0;
+    for (unsigned char b : ansi) length += utf8Length_[b];
+    std::string out(length + 3, '\0');
+    char* p = out.data();
     for (unsigned char b : ansi) {
-        if (b < 128) out.push_back(static_cast<char>(b));
-        else out += EncodeUtf8(decode_[b]);
+        std::memcpy(p, utf8_[b].data(), 4);
+        p += utf8Length_[b];
     }
+    out.resize(length);
     return out;
 }
 
 bool Codec::CanRepresent(std::string_view utf8) const {
-    for (char32_t c : DecodeUtf8(utf8))
-        if (c != U'?' && CodeOf(c) == 63) return false;
-    return true;
+    bool representable = true;
+    ForEachCodePoint(utf8, [&](char32_t c) {
+        if (c != U'?' && CodeOf(c) == 63) representable = false;
+    });
+    return representable;
+}
+
+void Codec::AppendUtf8(unsigned char byte, std::string& out) const { out.append(utf8_[byte].data(), utf8Length_[byte]); }
+
+void Codec::AppendUtf8(std::string_view ansi, std::string& out) const {
+    // As in ToUtf8: four bytes copied per character, the slack cut off at the end.
+    std::size_t length = 0;
+    for (unsigned char b : ansi) length += utf8Length_[b];
+    const std::size_t start = out.size();
+    out.resize(start + length + 3);
+    char* p = out.data() + start;
+    for (unsigned char b : ansi) {
+        std::memcpy(p, utf8_[b].data(), 4);
+        p += utf8Length_[b];
+    }
+    out.resize(start + length);
 }
 
 const Codec& CodecFor(int codePage) {

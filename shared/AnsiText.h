@@ -37,10 +37,17 @@ public:
     // The byte of one character, or 63 ('?') when the code page cannot represent it.
     int CodeOf(char32_t codePoint) const;
     bool CanRepresent(std::string_view utf8) const;
+    // Appends the UTF-8 form of one ANSI byte, or of ANSI text.
+    void AppendUtf8(unsigned char byte, std::string& out) const;
+    void AppendUtf8(std::string_view ansi, std::string& out) const;
 
 private:
     int codePage_;
     std::array<char32_t, 256> decode_{};
+    // UTF-8 form of each byte, worked out once: index files of hundreds of thousands of lines
+    // are converted byte by byte.
+    std::array<std::array<char, 4>, 256> utf8_{};
+    std::array<unsigned char, 256> utf8Length_{};
     std::unordered_map<char32_t, unsigned char> encode_;
 };
 

@@ -2,9 +2,9 @@
 // String-keyed collection with exact key comparison that remembers insertion order and refuses a
 // key that is already present (error 457). Every word store of the system is one of these.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,6 +14,10 @@ public:
 
     // Adds key -> item; raises error 457 when the key is already present.
     void Add(const std::string& key, const std::string& item);
+    // Adds key -> item unless the key is present; false (and nothing changed) when it is.
+    bool TryAdd(std::string key, std::string item);
+    // Makes room for `count` entries in all (for loaders that know their size).
+    void Reserve(std::size_t count);
     bool Exists(std::string_view key) const { return Find(key) != nullptr; }
     // The item of a key, or nullptr.
     const std::string* Find(std::string_view key) const;
@@ -26,10 +30,21 @@ public:
     std::vector<std::string> Keys() const;
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    // The index is an open-addressing table of entry numbers: each key is stored once, in
+    // entries_, and a lookup compares against it there. Voices hold hundreds of thousands of
+    // words, so a node and a second copy of every key would double the memory and the load time.
+    struct Slot {
+        uint32_t entry;  // position in entries_, or kEmpty
+        uint32_t hash;   // low bits of the key's hash
     };
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+
+    static uint32_t HashOf(std::string_view key);
+    // The slot holding `key`, or the empty slot where it would go (the table must not be full).
+    std::size_t Probe(std::string_view key, uint32_t hash) const;
+    // Makes the table large enough for `count` entries at most half full.
+    void Grow(std::size_t count);
+
     std::vector<Entry> entries_;
-    std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
+    std::vector<Slot> slots_;  // empty, or a power of two in size
 };

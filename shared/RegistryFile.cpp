@@ -17,8 +17,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
-
 // Key paths compare case-insensitively and ignore a trailing or doubled backslash.
 std::string NormaliseKey(const std::string& key) {
     std::string out;
@@ -152,7 +150,10 @@ Document Document::Parse(const std::string& raw, const std::string& file) {
             }
             currentKey = key;
             haveKey = true;
-            if (!doc.HasKey(key)) doc.keys_.push_back(key);
+            if (!doc.HasKey(key)) {
+                doc.keys_.push_back(key);
+                doc.keyIds_.push_back(NormaliseKey(key));
+            }
             continue;
         }
         if (!haveKey) Malformed(file, lineNo, "value outside any [key] section");
@@ -175,37 +176,54 @@ Document Document::Parse(const std::string& raw, const std::string& file) {
 
 bool Document::HasKey(const std::string& keyPath) const {
     std::string k = NormaliseKey(keyPath);
-    return std::any_of(keys_.begin(), keys_.end(), [&](const std::string& key) { return NormaliseKey(key) == k; });
+    return std::find(keyIds_.begin(), keyIds_.end(), k) != keyIds_.end();
+}
+
+std::size_t Document::IndexOf(const std::string& normalisedKey, const std::string& lowerName) const {
+    for (std::size_t i = 0; i < entryIds_.size(); ++i)
+        if (entryIds_[i].first == normalisedKey && entryIds_[i].second == lowerName) return i;
+    return entries_.size();
 }
 
 std::optional<Value> Document::Find(const std::string& keyPath, const std::string& name) const {
-    std::string k = NormaliseKey(keyPath);
-    for (const auto& e : entries_)
-        if (NormaliseKey(e.key) == k && SameName(e.name, name)) return e.value;
-    return std::nullopt;
+    std::size_t i = IndexOf(NormaliseKey(keyPath), Lower(name));
+    if (i == entries_.size()) return std::nullopt;
+    return entries_[i].value;
 }
 
 void Document::Set(const std::string& keyPath, const std::string& name, const std::optional<Value>& value) {
     std::string k = NormaliseKey(keyPath);
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const Entry& e) { return NormaliseKey(e.key) == k && SameName(e.name, name); });
+    std::string n = Lower(name);
+    std::size_t i = IndexOf(k, n);
     if (!value) {
-        if (it != entries_.end()) entries_.erase(it);
+        if (i != entries_.size()) {
+            entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+            entryIds_.erase(entryIds_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
         return;
     }
-    if (!HasKey(keyPath)) keys_.push_back(keyPath);
-    if (it != entries_.end()) it->value = *value;
-    else entries_.push_back(Entry{keyPath, name, *value});
+    if (std::find(keyIds_.begin(), keyIds_.end(), k) == keyIds_.end()) {
+        keys_.push_back(keyPath);
+        keyIds_.push_back(k);
+    }
+    if (i != entries_.size()) {
+        entries_[i].value = *value;
+    } else {
+        entries_.push_back(Entry{keyPath, name, *value});
+        entryIds_.emplace_back(std::move(k), std::move(n));
+    }
 }
 
 std::string Document::Serialise() const {
     std::ostringstream out;
     out << "Windows Registry Editor Version 5.00\n";
-    for (const auto& key : keys_) {
-        out << "\n[" << key << "]\n";
-        for (const auto& e : entries_) {
-            if (NormaliseKey(e.key) != NormaliseKey(key)) continue;
-            out << (e.name.empty() ? std::string("@") : "\"" + Escape(e.name) + "\"") << "=";
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+        out << "\n[" << keys_[k] << "]\n";
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const Entry& e = entries_[i];
+            if (entryIds_[i].first != keyIds_[k]) continue;
+            if (e.name.empty()) out << "@=";
+            else out << "\"" << Escape(e.name) << "\"=";
             if (e.value.type == ValueType::String) out << "\"" << Escape(e.value.text) << "\"\n";
             else if (e.value.type == ValueType::Dword) {
                 char buf[16];

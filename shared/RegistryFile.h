@@ -41,8 +41,15 @@ public:
     void Save(const std::filesystem::path& path) const;
 
 private:
+    // Position of a value in entries_, or entries_.size() when absent.
+    std::size_t IndexOf(const std::string& normalisedKey, const std::string& lowerName) const;
+
     std::vector<std::string> keys_;
+    std::vector<std::string> keyIds_;  // keys_ in their compared form (normalised, lower case)
     std::vector<Entry> entries_;
+    // entries_' key and name in their compared form: worked out once per value rather than on
+    // every comparison, so that reading a file stays linear in its size.
+    std::vector<std::pair<std::string, std::string>> entryIds_;
 };
 
 // Paths of the two roots: $RAVEK_REGISTRY (default /etc/ravek/registry.reg) and

@@ -219,6 +219,22 @@ TEST(AnsiText, UndefinedBytesDecodeAsReplacementCharacter) {
     EXPECT_EQ(AnsiText::CharacterCount(cp.ToUtf8(all)), 255u);
 }
 
+TEST(AnsiText, AppendingAnsiTextMatchesTheWholeConversion) {
+    const AnsiText::Codec& codec = AnsiText::CodecFor(1255);
+    std::string bytes;
+    for (int b = 1; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+    std::string out = "prefix ";
+    codec.AppendUtf8(bytes, out);
+    EXPECT_EQ(out, "prefix " + codec.ToUtf8(bytes));
+    std::string one;
+    for (char b : bytes) codec.AppendUtf8(static_cast<unsigned char>(b), one);
+    EXPECT_EQ(one, codec.ToUtf8(bytes));
+    EXPECT_EQ(codec.ToUtf8(std::string("\xF9\xEC\xE5\xED\0", 5)), std::string("שלום\0", 9));
+    std::string empty;
+    codec.AppendUtf8(std::string_view(), empty);
+    EXPECT_TRUE(empty.empty());
+}
+
 TEST(AnsiText, LowerCaseAndUnknownCodePage) {
     EXPECT_EQ(AnsiText::ToLower("HeLLo \xD0\x96\xD0\xA3\xD0\x9A " + kPointedShalom),
               "hello \xD0\xB6\xD1\x83\xD0\xBA " + kPointedShalom);

@@ -229,6 +229,31 @@ TEST(LookupWord, WordsWithQuotesFindTheirRealCandidates) {
     EXPECT_FALSE(found);
 }
 
+TEST(LookupWord, ReadBatchGivesTheSameAnswersAndSurvivesAClosedConnection) {
+    DatabaseFolder db("INSERT INTO RavekLookup_Male VALUES ('ספר', '" + Stored("סֵפֶר") + "', 1);");
+    { mMDBConnection::ReadBatch noConnection; }  // nothing to read from: harmless
+    ASSERT_EQ(db.Connect(), 0);
+    bool found = false;
+    {
+        mMDBConnection::ReadBatch batch;
+        mMDBConnection::ReadBatch nested;  // a second batch inside the first changes nothing
+        EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
+        EXPECT_TRUE(found);
+        EXPECT_TRUE(Lookup("בית", "Male", found).empty());
+        EXPECT_FALSE(found);
+    }
+    EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);  // the batch has ended: lookups go on
+    {
+        mMDBConnection::ReadBatch batch;
+        EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
+        mMDBConnection::DbClose();  // the connection goes away while the batch lives
+    }
+    Lookup("ספר", "Male", found);
+    EXPECT_FALSE(found);
+    ASSERT_EQ(db.Connect(), 0);
+    EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
+}
+
 TEST(LookupWord, OnlyTheTwoSexWordsNameATable) {
     DatabaseFolder db("INSERT INTO RavekLookup_Male VALUES ('ספר', 'x', 1);"
                       "CREATE TABLE RavekLookup_Other (NakedWord TEXT, RavekWord TEXT, TieBreak INTEGER);"

@@ -137,6 +137,26 @@ TEST(RegistryFile, AlsoReadsRegedit4AndLfLinesAndBom) {
     EXPECT_EQ(doc.Find("HKEY_LOCAL_MACHINE\\A", "y")->number, 2u);
 }
 
+TEST(RegistryFile, RepeatedValuesDeletionsAndKeySpellingsMerge) {
+    Document doc = Document::Parse(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"1\"\n\"y\"=\"2\"\n\"z\"=\"3\"\n"
+        "[hkey_local_machine\\a\\]\n\"X\"=\"4\"\n\"y\"=-\n[HKEY_LOCAL_MACHINE\\B]\n\"x\"=\"5\"\n",
+        "merge.reg");
+    EXPECT_EQ(doc.Find("HKEY_LOCAL_MACHINE\\A", "x")->text, "4");  // the later line wins
+    EXPECT_FALSE(doc.Find("HKEY_LOCAL_MACHINE\\A", "y"));          // "=-" deletes
+    EXPECT_EQ(doc.Find("HKEY_LOCAL_MACHINE\\A", "z")->text, "3");
+    EXPECT_EQ(doc.Find("HKEY_LOCAL_MACHINE\\B", "x")->text, "5");
+    doc.Set("HKEY_LOCAL_MACHINE\\a", "Z", std::nullopt);
+    doc.Set("HKEY_LOCAL_MACHINE\\C\\", "w", RegistryFile::Value{RegistryFile::ValueType::Dword, "", 7});
+    EXPECT_FALSE(doc.Find("HKEY_LOCAL_MACHINE\\A", "z"));
+    EXPECT_EQ(doc.Find("hkey_local_machine\\c", "W")->number, 7u);
+    // One section per key however it was spelled, each with its remaining values.
+    const std::string text = doc.Serialise();
+    EXPECT_EQ(text,
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"4\"\n\n"
+              "[HKEY_LOCAL_MACHINE\\B]\n\"x\"=\"5\"\n\n[HKEY_LOCAL_MACHINE\\C\\]\n\"w\"=dword:00000007\n");
+}
+
 TEST(RegistryFile, SerialisedDocumentParsesBackToTheSameValues) {
     Document doc = Document::Parse(kRegistryText, "test.reg");
     doc.Set(kMainKey, "Added", RegistryFile::Value{ValueType::String, "a \"quoted\" \\ text", 0});

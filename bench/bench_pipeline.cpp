@@ -1,0 +1,186 @@
+// Utterance preparation on the 200,000-word generated voice, voice 4 (all permissions): the time
+// from the Speak call to the hand-off to playback (the SpeechStart event), for paragraphs of 50,
+// 200, 1,000 and 5,000 words, half of them resolved by the smart lookup or the prefix split and
+// every dictionary clip extracted into the working folder.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "BenchSupport.h"
+#include "BenchVoice.h"
+#include "IAPI.h"
+#include "Installation.h"
+#include "mMDBConnection.h"
+#include "mSpeak.h"
+#include "mTokeniser.h"
+#include "mUtterance.h"
+#include "mWordResolution.h"
+
+using namespace ravekbench;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Args {
+    uint32_t logLevel = 99;
+    double scale = 1.0;  // multiplies the number of runs
+    std::size_t maxWords = 5000;
+    std::string tmpDir;  // where the working folders go; default inside the installation (/tmp)
+};
+
+Args Parse(int argc, char** argv) {
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help")) {
+            std::puts(
+                "Usage: bench_pipeline [--log-level N] [--runs-scale X] [--max-words N] [--tmpdir DIR]\n"
+                "Speak-to-hand-off time on a generated voice of 200,000 words (made once into\n"
+                "<build>/bench-data and reused), voice 4, for 50, 200, 1,000 and 5,000 words.\n"
+                "--log-level sets the engine's LogLevel (default 99, the engine's own default);\n"
+                "--tmpdir puts the working folders (the system's temporary folder) into DIR, e.g. a\n"
+                "tmpfs such as /dev/shm, instead of the installation's folder under /tmp.");
+            std::exit(0);
+        }
+        if (!std::strcmp(argv[i], "--log-level") && i + 1 < argc) a.logLevel = static_cast<uint32_t>(std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--runs-scale") && i + 1 < argc) a.scale = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--max-words") && i + 1 < argc) a.maxWords = std::strtoul(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--tmpdir") && i + 1 < argc) a.tmpDir = argv[++i];
+    }
+    return a;
+}
+
+// Notes when the hand-off raises SpeechStart.
+struct HandOffClock : EngineEvents {
+    std::optional<Clock::time_point> started;
+    void SpeechStart() override { started = Clock::now(); }
+    void WordStart(int32_t) override {}
+    void Speechend() override {}
+};
+
+// Keeps $TMPDIR inside the installation while the benchmark runs (the working folders go there).
+class TempDirInside {
+public:
+    explicit TempDirInside(const fs::path& folder) {
+        if (const char* t = std::getenv("TMPDIR")) saved_ = t;
+        fs::create_directories(folder);
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TempDirInside() {
+        if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+std::size_t FilesIn(const std::string& folder) {
+    std::error_code ec;
+    std::size_t n = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) ++n;
+    return n;
+}
+
+// How the words of an utterance were resolved.
+void DescribeUtterance(const std::vector<SpeechItem>& items, std::size_t clipFiles) {
+    std::map<std::string, std::size_t> counts;
+    for (const SpeechItem& item : items) {
+        if (item.Kind == Word && item.Source == FromDictionary) ++counts["dictionary words"];
+        else if (item.Kind == Word && item.Source == FromUserRecordings) ++counts["user recordings"];
+        else if (item.Kind == Sound) ++counts["prefix or signal sounds"];
+        else if (item.Kind == Letter) ++counts["spelled letters"];
+    }
+    std::printf("  utterance of the 200-word paragraph: %zu items;", items.size());
+    for (const auto& [what, n] : counts) std::printf(" %s %zu;", what.c_str(), n);
+    std::printf(" %zu clip files in the working folder\n", clipFiles);
+}
+
+// The phases of the preparation, timed apart on the engine's own functions.
+void PhaseBreakdown(IAPI& api, std::size_t words, int runs) {
+    const std::string text = BigVoiceParagraph(words, 7);
+    EngineState& s = api.State();
+    std::vector<double> tok, seq, files;
+    for (int i = 0; i < runs; ++i) {
+        s.DumpFileCounter = 0;
+        auto t0 = Clock::now();
+        std::vector<SpeechItem> items = mTokeniser::Tokenise(s, text, *s.SentenceSet, *s.WordSet);
+        items = mTokeniser::CompactBreaks(items);
+        auto t1 = Clock::now();
+        {
+            mMDBConnection::ReadBatch batch;  // as a request makes them
+            items = mWordResolution::MatchSequences(s, items);
+        }
+        auto t2 = Clock::now();
+        items = mUtterance::ProduceFiles(s, items);
+        auto t3 = Clock::now();
+        tok.push_back(MillisecondsBetween(t0, t1));
+        seq.push_back(MillisecondsBetween(t1, t2));
+        files.push_back(MillisecondsBetween(t2, t3));
+    }
+    std::printf("  phases for %zu words (working folder reused):\n", words);
+    PrintStats("  tokenise + compact breaks (ms)", Summarise(tok), "ms");
+    PrintStats("  sequence matching, lookups, prefix split (ms)", Summarise(seq), "ms");
+    PrintStats("  file production (clip extraction) (ms)", Summarise(files), "ms");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Args args = Parse(argc, argv);
+    EnsureBigVoice();
+    ravektest::Installation inst(BigVoiceOptions(args.logLevel));
+    const fs::path work = args.tmpDir.empty() ? inst.Root() / "tmp" : fs::path(args.tmpDir) / "ravek-bench-work";
+    TempDirInside tmp(work);
+    HandOffClock clock;
+    IAPI api;
+    api.SetEventSink(&clock);
+    api.Initialise();
+    api.SelectVoice(4);
+    std::printf("bench_pipeline: voice 4 (%s) on a voice of %zu words, LogLevel %u, sink \"%s\", working folders in %s\n",
+                api.ListVoiceName(4).c_str(), api.State().IndexDictionaries[1]->Count(), args.logLevel,
+                api.State().Settings.AudioSink.c_str(), work.c_str());
+
+    Verdicts v;
+    const std::pair<std::size_t, int> sizes[] = {{50, 30}, {200, 20}, {1000, 8}, {5000, 3}};
+    std::vector<std::pair<std::size_t, double>> curve;
+    for (const auto& [words, baseRuns] : sizes) {
+        if (words > args.maxWords) continue;
+        const int runs = std::max(1, static_cast<int>(baseRuns * args.scale));
+        std::vector<double> ms;
+        for (int i = 0; i < runs + 1; ++i) {
+            const std::string text = BigVoiceParagraph(words, 1000 + static_cast<uint64_t>(i));
+            clock.started.reset();
+            auto t0 = Clock::now();
+            api.Speak(text);
+            if (!clock.started) {
+                std::printf("  no hand-off for %zu words (see %s)\n", words, inst.LogFile().c_str());
+                return 1;
+            }
+            if (i > 0) ms.push_back(MillisecondsBetween(t0, *clock.started));  // the first run warms up
+            if (words == 200 && i == 1) DescribeUtterance(api.State().Utterance, FilesIn(api.State().CurrentDumpFolder));
+            api.StopSpeak();
+            if (api.State().NotifyWindow) api.State().NotifyWindow->DispatchPending();
+        }
+        Stats s = Summarise(ms);
+        PrintStats(std::to_string(words) + " words, Speak to hand-off (ms)", s, "ms");
+        curve.emplace_back(words, s.median);
+        if (words == 200) Target(v, "200-word paragraph, Speak to hand-off (median)", s.median, 40, "ms");
+    }
+    std::printf("\n  curve (median):   words       ms    us/word\n");
+    for (const auto& [words, ms] : curve)
+        std::printf("                  %6zu %8.2f %10.1f\n", words, ms, ms * 1000 / static_cast<double>(words));
+
+    // Phase breakdown on the engine's own functions (outside a request).
+    fs::create_directories(work / "phases");
+    api.State().CurrentDumpFolder = (work / "phases").string() + "/";
+    api.State().ActiveVoice = 3;
+    PhaseBreakdown(api, 200, std::max(3, static_cast<int>(10 * args.scale)));
+    if (args.maxWords >= 1000) PhaseBreakdown(api, 1000, 3);
+    if (!args.tmpDir.empty()) {
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+    return 0;
+}
