@@ -1,5 +1,4 @@
 // Splitting the request text into words and breaks, and folding runs of breaks.
-#include <chrono>
 #include <filesystem>
 
 #include "mTokeniser.h"
@@ -109,15 +108,13 @@ TEST_F(TokeniserTest, ControlAndDirectionCharactersStayInsideWords) {
     EXPECT_EQ(tokens[0].Text, "\x01\x7f\u200Fשלום\u200E\t");
 }
 
-TEST_F(TokeniserTest, HugeTextAndHugeWordsAreSpokenInLinearTime) {
+TEST_F(TokeniserTest, HugeTextAndHugeWordsAreSpoken) {
     std::string text;
     while (text.size() < (1u << 20)) text += "תודה abc, ";
     std::string giant(30000, 'x');
     text += giant;
     api->SelectVoice(1);
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(api->Speak(text), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    EXPECT_EQ(api->Speak(text), 0);  // a quadratic step would run into the test's time limit
     const auto& utterance = State().Utterance;
     ASSERT_FALSE(utterance.empty());
     EXPECT_EQ(utterance.front(), Item(Word, "תודה", 1, true, UserFile(0, "תודה.mp3"), FromUserRecordings));
