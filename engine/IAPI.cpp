@@ -48,7 +48,7 @@ void IAPI::ReadSettings() {
     EngineState& s = state_;
     EngineSettings& set = s.Settings;
     const std::string languageKey = std::string(kMainKey) + s.LanguageKeySuffix;
-    // Step 3, in the order the values are read.
+    // The values are read in a fixed order; the log starts as soon as its folder and level are known.
     set.MyRecordsPath = Registry(kMainKey, "MyRecordsPath");
     set.ApplicationPath = Registry(kMainKey, "ApplicationPath");
     set.ParametersINIFileName = Registry(languageKey, "ParametersINIFileName");
@@ -61,9 +61,7 @@ void IAPI::ReadSettings() {
     set.SystemVoicePath = Registry(kMainKey, "SystemVoicePath");
     set.LogLocation = Registry(kMainKey, "LogLocation");
     set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), 99);
-    // Step 4.
     mLog::LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
-    // Step 5.
     set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
     set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
     set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
@@ -75,10 +73,8 @@ void IAPI::ReadSettings() {
 
 void IAPI::ConnectDatabase() {
     EngineState& s = state_;
-    // Step 14.
     s.Prefixes = PrefixTable{};
     s.VoiceReady[0] = s.VoiceReady[1] = true;
-    // Step 15.
     if (mMDBConnection::DbConnect(s.Settings.DictionaryFolder()) == 0) {
         if (LevelAbove0()) mLog::LogWrite("DB Connection established successfully..  " + s.Elapsed());
         if (mMDBConnection::LoadPrefixes(s.Prefixes, s.AnsiCodePage) != 0) {
@@ -119,13 +115,12 @@ void IAPI::LoadRecordings() {
     const char* names[2] = {"Male", "Female"};
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = s.Settings.MyRecordsPath + "/" + s.VoiceNames[slot];
-        // Steps 18 and 21.
         mLog::LogWrite(std::string(names[slot]) + " user records are at " + folder);
         s.MyRecordsSizeCache[slot] = mRecordings::FolderSize(folder);
         if (mLog::GetLogLevel() >= 6)
             mLog::LogWrite(std::string(names[slot]) + " MyRecords size cached as " + std::to_string(s.MyRecordsSizeCache[slot]));
         s.UserDictionaries[slot] = std::make_shared<Dictionary>();
-        // Step 19: the notification sink exists before the recordings are enumerated.
+        // The notification sink exists before the recordings are enumerated.
         if (slot == 0 && !s.NotifyWindow) s.NotifyWindow = std::make_unique<NotifySink>();
         int32_t files = 0, folders = 0;
         std::string path = folder;
@@ -134,13 +129,11 @@ void IAPI::LoadRecordings() {
             mLog::LogWrite(std::string(names[slot]) + " user Dictionary loaded from " + folder + ": totally " +
                            std::to_string(files) + (slot == 0 ? " Files :" : " Files : ") + s.Elapsed());
     }
-    // Step 22.
     s.LastFolderCheck = std::chrono::system_clock::now();
 }
 
 void IAPI::LoadSystemRecordings() {
     EngineState& s = state_;
-    // Step 23.
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = s.Settings.SystemVoicePath + "/" + s.VoiceNames[slot];
         if (!fs::is_directory(folder))
@@ -151,13 +144,11 @@ void IAPI::LoadSystemRecordings() {
         mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.SystemDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
     }
     if (LevelAbove0()) mLog::LogWrite("System voices were loaded after " + s.Elapsed());
-    // Step 24.
     s.LastFolderCheck = std::chrono::system_clock::now();
 }
 
 void IAPI::LoadIndexes() {
     EngineState& s = state_;
-    // Steps 25 and 26.
     const char* voices[2] = {kMaleIndexVoice, kFemaleIndexVoice};
     const char* sexes[2] = {"male", "female"};
     const char* headings[2] = {"Male", "Female"};
@@ -178,7 +169,6 @@ void IAPI::LoadIndexes() {
 
 void IAPI::DetectBinaryFiles() {
     EngineState& s = state_;
-    // Step 27.
     if (LevelAbove0()) mLog::LogWrite("Going to detect Binary files....");
     for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
@@ -199,14 +189,12 @@ void IAPI::DetectBinaryFiles() {
         }
     }
     if (LevelAbove0()) mLog::LogWrite("Detection of binary files after " + s.Elapsed());
-    // Step 28.
     s.BinFileHandles[0] = 1;
     s.BinFileHandles[1] = 2;
 }
 
 void IAPI::RunStartUp() {
     EngineState& s = state_;
-    // Step 2.
     ManageCodePage::LoadLanguageTable();
     s.LanguageClass = ManageCodePage::GetSystemLanguageIndex();
     std::string suffix;
@@ -216,56 +204,41 @@ void IAPI::RunStartUp() {
     s.LocaleId = lcid.empty() ? 0 : ToLong("locale identifier", lcid, 1037);
     s.AnsiCodePage = ManageCodePage::GetLanguageAnsiCodePage(s.LanguageClass);
     mLog::SetLogCodePage(s.AnsiCodePage);
-    // Steps 3 to 5.
     ReadSettings();
-    // Step 6.
     if (LevelAbove0()) {
         s.StartTimer();
         mLog::LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
     }
-    // Step 7.
     s.SelectedVoice = 0;
     s.ActiveVoice = 0;
     if (LevelAbove0()) mLog::LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
-    // Step 8.
     s.VoiceCount = EngineState::kVoiceCount;
     s.VoiceNames = {s.Settings.MaleVoiceName, s.Settings.FemaleVoiceName, s.Settings.MaleVoiceName1,
                     s.Settings.FemaleVoiceName1, ""};
-    // Step 9.
     s.VoicePermissions = {VoicePermission{true, false, false}, VoicePermission{true, false, false},
                           VoicePermission{true, true, true}, VoicePermission{true, true, true}, VoicePermission{}};
     if (LevelAbove0()) mLog::LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
-    // Step 10.
     s.UserDictionaries = {};
     s.SystemDictionaries = {};
     s.IndexDictionaries = {};
-    // Steps 11 to 13.
     mRecordings::EnsureMyRecordsRoot(s);
     if (LevelAbove0()) mLog::LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
     mRecordings::EnsureVoiceFolder(s, 0);
     mRecordings::EnsureVoiceFolder(s, 1);
-    // Steps 14 and 15.
     ConnectDatabase();
-    // Step 16.
     if (!fs::exists(s.Settings.IniPath()))
         mLog::RaiseEngineError(kInitialiseProc, "Ini File does not exists at " + s.Settings.IniPath(), 999);
-    // Step 17.
     ReadSeparatorSets();
-    // Steps 18 to 24.
     LoadRecordings();
     LoadSystemRecordings();
-    // Steps 25 to 28.
     LoadIndexes();
     DetectBinaryFiles();
-    // Step 29.
     if (LevelAbove0()) {
         mLog::LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
         mLog::LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));
     }
-    // Step 30.
     s.IsIdle = true;
     if (LevelAbove0()) mLog::LogWrite("All Initialize done after " + s.Elapsed());
-    // Step 31.
     s.NotifyWindow->AttachHandler(
         [this](uint32_t message, long wParam, long lParam) { return mSequencer::OnNotify(state_, message, wParam, lParam); },
         NotifySink::MM_MCINOTIFY);
