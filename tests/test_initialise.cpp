@@ -265,6 +265,25 @@ TEST(StartUpLanguage, EnglishSystemReadsTheLanguageKeyAndLowerCasesWords) {
     EXPECT_EQ(api.State().LocaleId, 1033);
 }
 
+TEST(StartUpLanguage, RussianSystemWithoutLocaleNumberStillStarts) {
+    InstallationOptions o;
+    o.LanguageDefault = "0419";
+    o.Registry.erase("ParametersINIFileName");
+    o.ExtraRegistryText =
+        "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\RU]\n"
+        "\"ParametersINIFileName\"=\"RavekParams.ini\"\n"
+        "\"MaleVoiceName\"=\"Dan\"\n\"FemaleVoiceName\"=\"Noa\"\n"
+        "\"MaleVoiceName1\"=\"Ivan\"\n\"FemaleVoiceName1\"=\"Olga\"\n";
+    Installation inst(o);
+    IAPI api;
+    api.Initialise();  // the language table gives Russian no locale number: 0, not an error
+    EXPECT_TRUE(api.State().IsInitialised);
+    EXPECT_EQ(api.State().LanguageClass, 2);
+    EXPECT_EQ(api.State().LocaleId, 0);
+    EXPECT_EQ(api.State().AnsiCodePage, 1251);
+    EXPECT_EQ(api.ListVoiceName(3), "Ivan");
+}
+
 // ---- the voice model and small methods ----
 
 TEST(VoiceModel, FourVoicesNamedFromTheRegistry) {
