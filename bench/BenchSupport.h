@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -32,7 +33,11 @@ struct Stats {
 inline Stats Summarise(std::vector<double> samples) {
     Stats s;
     s.count = samples.size();
-    if (samples.empty()) return s;
+    if (samples.empty()) {
+        // Nothing measured: no figure can meet a target.
+        s.min = s.median = s.mean = s.p90 = s.max = std::numeric_limits<double>::infinity();
+        return s;
+    }
     std::sort(samples.begin(), samples.end());
     s.min = samples.front();
     s.max = samples.back();
