@@ -686,4 +686,25 @@ TEST_F(SequencerTest, LevelFiveWritesNoPlaybackLinesLevelZeroNoDeviceOrErrorLine
     }
 }
 
+TEST_F(SequencerTest, AudioSinkFromTheEnvironmentTheRegistryOrTheDefault) {
+    Start(With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false name=registry")));
+    EXPECT_EQ(mci::AudioSinkDescription(), "fakesink sync=false name=registry");
+    TearDown();
+
+    ::setenv("RAVEK_AUDIO_SINK", "fakesink sync=false name=environment", 1);
+    Start(With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false name=registry")));
+    EXPECT_EQ(mci::AudioSinkDescription(), "fakesink sync=false name=environment");
+    ::unsetenv("RAVEK_AUDIO_SINK");
+    TearDown();
+
+    // Without either, the system's audio output, or a silent real-time sink when it has none.
+    InstallationOptions none;
+    none.Registry.erase("AudioSink");
+    Start(none);
+    const std::string sink = mci::AudioSinkDescription();
+    EXPECT_TRUE(sink == "autoaudiosink" || sink == kRealTime) << sink;
+    EXPECT_EQ(Speak("תודה", 1).front(), "SpeechStart");
+    EXPECT_TRUE(RunUntil([&] { return SpeechEnded(); }, 10)) << Joined();
+}
+
 }  // namespace
