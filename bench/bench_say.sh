@@ -6,6 +6,8 @@
 # Usage: RAVEK_BUILD_DIR=build bash bench/bench_say.sh [RUNS]     (RUNS default 7)
 # The demo installation is built (or reused) in $RAVEK_BUILD_DIR/demo.
 set -euo pipefail
+# --help prints the comment above.
+case "${1:-}" in -h|--help) sed -n '2,/^set /p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RAVEK_BUILD_DIR:-build}

@@ -6,6 +6,8 @@
 #      the machine has none), printing the engine's events;
 #   3. renders the same sentence into demo.wav at the top of the repository.
 set -euo pipefail
+# --help prints the comment above.
+case "${1:-}" in -h|--help) sed -n '2,/^set /p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RAVEK_BUILD_DIR:-build}

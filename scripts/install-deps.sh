@@ -2,6 +2,8 @@
 # Installs the Debian 12 packages RavekVoice needs to build, test and run its demo.
 # Runs apt-get as root, or through sudo when started by another user.
 set -euo pipefail
+# --help prints the comment above.
+case "${1:-}" in -h|--help) sed -n '2,/^set /p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config

@@ -3,6 +3,8 @@
 # different pitches and lengths as MP3 (22,050 Hz mono, 56 kbit/s CBR: below that lame has no
 # room for its Info/LAME tag in the first frame) and a couple of WAV files. Needs sox and lame.
 set -eu
+# --help prints the comment above.
+case "${1:-}" in -h|--help) sed -n '2,/^set /p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 here=$(cd "$(dirname "$0")/.." && pwd)
 out="$here/tests/data/clips"
 mkdir -p "$out"

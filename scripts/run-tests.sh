@@ -2,6 +2,8 @@
 # Installs what is needed, builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs them with ctest.
 set -euo pipefail
+# --help prints the comment above.
+case "${1:-}" in -h|--help) sed -n '2,/^set /p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 BUILD=${RAVEK_TEST_BUILD_DIR:-build-test}
