@@ -33,6 +33,18 @@ std::string Registry(const std::string& key, const std::string& name) {
 
 bool LevelAbove0() { return mLog::GetLogLevel() > 0; }
 
+// Existence checks that never raise: a path that cannot be examined (no search permission, a
+// symbolic link loop) counts as missing, so start-up reports it like a missing file.
+bool IsFile(const std::string& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
 }  // namespace
 
 IAPI::IAPI() = default;
@@ -136,7 +148,7 @@ void IAPI::LoadSystemRecordings() {
     EngineState& s = state_;
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = s.Settings.SystemVoicePath + "/" + s.VoiceNames[slot];
-        if (!fs::is_directory(folder))
+        if (!IsFolder(folder))
             mLog::RaiseEngineError(kInitialiseProc, "System voice folder " + folder + " does not exists", 999);
         s.SystemDictionaries[slot] = std::make_shared<Dictionary>();
         int32_t files = 0, folders = 0;
@@ -172,7 +184,7 @@ void IAPI::DetectBinaryFiles() {
     if (LevelAbove0()) mLog::LogWrite("Going to detect Binary files....");
     for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
-        if (fs::exists(path)) {
+        if (IsFile(path)) {
             mLog::LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
             mLog::LogWrite("FAILED to detect male voice binary file at " + path);
@@ -181,7 +193,7 @@ void IAPI::DetectBinaryFiles() {
     }
     for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
-        if (fs::exists(path)) {
+        if (IsFile(path)) {
             if (LevelAbove0()) mLog::LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
             if (LevelAbove0()) mLog::LogWrite("FAILED to detect female voice binary file at " + path);
@@ -226,7 +238,7 @@ void IAPI::RunStartUp() {
     mRecordings::EnsureVoiceFolder(s, 0);
     mRecordings::EnsureVoiceFolder(s, 1);
     ConnectDatabase();
-    if (!fs::exists(s.Settings.IniPath()))
+    if (!IsFile(s.Settings.IniPath()))
         mLog::RaiseEngineError(kInitialiseProc, "Ini File does not exists at " + s.Settings.IniPath(), 999);
     ReadSeparatorSets();
     LoadRecordings();

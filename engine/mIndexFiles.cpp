@@ -26,6 +26,8 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kIndexFields = 5;
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::error_code typeError;
+    if (!fs::is_regular_file(path, typeError)) return false;  // a folder of that name is no index
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     // Read in one piece when the size is known (index files run to megabytes); a file whose size
@@ -96,8 +98,6 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
              bool lowerCase, const AnsiText::Codec* ansi) {
     SplitFields(line, fields);
     if (fields.size() < kIndexFields) return false;
-    int32_t file = 0;
-    if (!WholeNumber(fields[4], file)) return false;
     std::string key;
     AppendUtf8Field(key, fields[0], ansi);
     if (lowerCase) key = AnsiText::ToLower(key);
@@ -106,8 +106,12 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
     AppendUtf8Field(item, fields[1], ansi);
     item.append(";");
     AppendUtf8Field(item, fields[2], ansi);
-    item.append(";").append(fields[4]);  // a whole number: ASCII
+    item.append(";");
+    AppendUtf8Field(item, fields[4], ansi);
     if (!dict.TryAdd(std::move(key), std::move(item))) return false;
+    // The entry stays even when its file number does not convert: the load stops after it.
+    int32_t file = 0;
+    if (!WholeNumber(fields[4], file)) return false;
     if (file > fileCount) fileCount = file;
     return true;
 }

@@ -253,7 +253,7 @@ std::string VoiceFolder(const EngineState& state, int slot) {
 void EnsureMyRecordsRoot(EngineState& state) {
     const std::string& root = state.Settings.MyRecordsPath;
     std::error_code ec;
-    if (!root.empty() && fs::exists(root, ec)) return;
+    if (!root.empty() && fs::is_directory(root, ec)) return;
     CreateFolder(root);
     CreateFolder(VoiceFolder(state, 0));
     CreateFolder(VoiceFolder(state, 1));
@@ -297,7 +297,9 @@ void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleCh
 void RefreshIfChanged(EngineState& state) { RefreshIfChanged(state, std::chrono::system_clock::now()); }
 
 void RefreshIfChanged(EngineState& state, std::chrono::system_clock::time_point now) {
-    auto quiet = std::chrono::floor<std::chrono::seconds>(now - state.LastFolderCheck).count();
+    // Whole seconds of the two clock readings, as the times are stored to the second.
+    auto quiet = (std::chrono::floor<std::chrono::seconds>(now) -
+                  std::chrono::floor<std::chrono::seconds>(state.LastFolderCheck)).count();
     if (quiet > state.Settings.TimeBetweenMyFoldersCheck) {
         if (LevelAbove5()) mLog::LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
         bool changed[2] = {false, false};

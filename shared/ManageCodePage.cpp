@@ -124,7 +124,9 @@ std::string LcidOfPosixLocale(const std::string& posixLocale) {
     const auto& table = LcidTable();
     if (auto it = table.find(name); it != table.end()) return it->second;
     if (auto it = table.find(name.substr(0, name.find('_'))); it != table.end()) return it->second;
-    return "0409";
+    // A language without a known identifier: the invariant locale, which no language entry
+    // claims, so the system falls back to the default language like any other unlisted locale.
+    return "007f";
 }
 
 std::string LanguageNameOfPosixLocale(const std::string& posixLocale) {

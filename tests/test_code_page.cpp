@@ -128,7 +128,8 @@ TEST_F(CodePageTest, PosixLocaleWhenTheRegistryHasNoLanguage) {
         else fs::remove(file_);
         for (const Case& c : {Case{"he_IL.UTF-8", kHebrew}, Case{"ru_RU", kRussian}, Case{"ru_RU.UTF-8@euro", kRussian},
                               Case{"en_US", kEnglish}, Case{"en_GB.UTF-8", kEnglish}, Case{"de_DE", kArabic},
-                              Case{"C", kEnglish}, Case{"ar_TN.UTF-8", kArabic}}) {
+                              Case{"C", kEnglish}, Case{"ar_TN.UTF-8", kArabic}, Case{"th_TH.UTF-8", kArabic},
+                              Case{"vi", kArabic}}) {
             ScopedEnv posix("LC_ALL", c.locale);
             ExpectLanguage(c.want, c.locale);
         }

@@ -150,6 +150,28 @@ TEST(StartUpFailure, MissingIniStopsAfterTheDatabaseWithExactLines) {
     EXPECT_EQ(api.ListNumberOfVoices(), 4);  // what the failed run set stays until the next run
 }
 
+TEST(StartUpFailure, PathsOfTheWrongKindCountAsMissing) {
+    // An empty INI name leaves the application folder itself: a folder is not an INI file.
+    InstallationOptions o;
+    o.Registry["ParametersINIFileName"] = RegValue::String("");
+    Installation inst(o);
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    EXPECT_EQ(e.Number(), 999);
+    EXPECT_EQ(e.Description().rfind("Ini File does not exists at ", 0), 0u) << e.Description();
+
+    // A folder where a binary file should be is not a binary file.
+    inst.Options().Registry["ParametersINIFileName"] = RegValue::String("RavekParams.ini");
+    inst.Write();
+    fs::remove(inst.BinFile(0, 1));
+    fs::create_directory(inst.BinFile(0, 1));
+    IAPI again;
+    again.Initialise();
+    EXPECT_TRUE(inst.LogContains("FAILED to detect male voice binary file at " + inst.BinFile(0, 1).string()));
+    EXPECT_FALSE(again.State().VoiceReady[0]);
+    EXPECT_TRUE(again.State().VoiceReady[1]);
+}
+
 TEST(StartUpFailure, MissingSystemFolderFailsAfterTheUserRecordingsAndCanBeRetried) {
     for (int slot : {0, 1}) {
         InstallationOptions o;
