@@ -98,6 +98,15 @@ void CloseDevice(const std::string& alias) {
     }
 }
 
+// Closes a device without the media channel's log lines: at the end of a speech whose working
+// folder is already gone (or when nothing ever played) there is no device to report, but a
+// pipeline left open would keep its resources.
+void CloseDeviceQuietly(const std::string& alias) {
+    if (alias.empty()) return;
+    std::string ignored;
+    mci::mciSendString("close " + alias, ignored, nullptr);
+}
+
 void CloseCurrentDevice() { CloseDevice(mHook::GetCurrentAlias()); }
 
 // Changes whenever a speech starts or ends. Events are raised synchronously, so a client's
@@ -160,9 +169,12 @@ void EndOfSpeech(EngineState& state) {
     const std::string folder = state.CurrentDumpFolder;
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Speech End Raised in " + state.Elapsed());
-    // The device is closed even when the folder is already gone, so no pipeline stays open.
-    CloseDevice(alias);
-    if (FolderExists(folder)) RemoveWorkingFolder(folder, true);
+    if (FolderExists(folder)) {
+        CloseDevice(alias);
+        RemoveWorkingFolder(folder, true);
+    } else {
+        CloseDeviceQuietly(alias);
+    }
     if (Detailed()) Log("Dump Folder cleaned in " + state.Elapsed());
 }
 
@@ -270,8 +282,12 @@ int32_t StopSpeak(EngineState& state) {
         mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
     }
     // The device is closed and Speechend raised in every case, so the engine is idle again.
-    CloseCurrentDevice();
-    if (FolderExists(state.CurrentDumpFolder)) RemoveWorkingFolder(state.CurrentDumpFolder, false);
+    if (FolderExists(state.CurrentDumpFolder)) {
+        CloseCurrentDevice();
+        RemoveWorkingFolder(state.CurrentDumpFolder, false);
+    } else {
+        CloseDeviceQuietly(mHook::GetCurrentAlias());
+    }
     RaiseSpeechEnd(state);
     if (Detailed()) Log("Stop Speak Done in  " + state.Elapsed());
     mLog::ProcExit(trace, 99);
@@ -304,7 +320,7 @@ void Attach(EngineState& state) {
 void Detach(EngineState& state) {
     if (!state.NotifyWindow) return;
     if (mMedia::CallbackWindow() == state.NotifyWindow.get()) {
-        CloseCurrentDevice();
+        CloseDeviceQuietly(mHook::GetCurrentAlias());
         mMedia::SetCallbackWindow(nullptr);
     }
     mci::ForgetNotifySink(state.NotifyWindow.get());

@@ -83,14 +83,20 @@ TEST(DbConnect, FailsWithoutCreatingAMissingDatabase) {
     EXPECT_EQ(mMDBConnection::DbConnect(folder.Path().string() + "/no/such/folder/"), -1);
 }
 
-TEST(DbConnect, FailsForOtherFilesAndIncompleteDatabases) {
+TEST(DbConnect, FailsForOtherFilesButNotForMissingTables) {
     TempFolder folder;
     ravektest::WriteFileBytes(folder / "Ravek.db", "Standard Jet DB\0 this is no SQLite file at all");
     EXPECT_EQ(mMDBConnection::DbConnect(folder.Path().string() + "/"), -1);
+    // A database without the lookup tables connects; its lookups find nothing.
     DatabaseFolder noLookup("CREATE TABLE Ravek_Prefixes (Prefix TEXT, FileName TEXT, Priority INTEGER);", false);
-    EXPECT_EQ(noLookup.Connect(), -1);
+    ASSERT_EQ(noLookup.Connect(), 0);
+    bool found = true;
+    EXPECT_TRUE(Lookup("ספר", "Male", found).empty());
+    EXPECT_FALSE(found);
     DatabaseFolder empty("", false);
-    EXPECT_EQ(empty.Connect(), -1);
+    EXPECT_EQ(empty.Connect(), 0);
+    PrefixTable prefixes;
+    EXPECT_EQ(mMDBConnection::LoadPrefixes(prefixes, 1255), -1);
 }
 
 TEST(DbConnect, LaterConnectReplacesTheConnection) {
@@ -332,6 +338,26 @@ TEST(StartUpDatabase, DuplicatePrefixesDisableBothDictionaryVoices) {
     EXPECT_FALSE(api.State().VoiceReady[1]);
     EXPECT_TRUE(inst.LogContains(" Male Voice initiated >>> INPROPERLY <<< "));
     EXPECT_TRUE(api.State().IsInitialised);
+}
+
+TEST(StartUpDatabase, MissingTablesFailOnlyWhatNeedsThem) {
+    {
+        Installation inst;
+        Sql(inst.DatabasePath(), "DROP TABLE RavekLookup_Female;");
+        IAPI api;
+        api.Initialise();
+        EXPECT_TRUE(inst.LogContains("DB Connection established successfully..  "));
+        EXPECT_TRUE(api.State().VoiceReady[0]);
+        EXPECT_TRUE(api.State().VoiceReady[1]);  // its smart lookups simply find nothing
+    }
+    Installation inst;
+    Sql(inst.DatabasePath(), "DROP TABLE Ravek_Prefixes;");
+    IAPI api;
+    api.Initialise();
+    EXPECT_TRUE(inst.LogContains("DB Connection established successfully..  "));
+    EXPECT_TRUE(inst.LogContains("FAILED to get profixes .. Assuming no smart lookup.. "));
+    EXPECT_FALSE(api.State().VoiceReady[0]);
+    EXPECT_FALSE(api.State().VoiceReady[1]);
 }
 
 TEST(StartUpDatabase, UnreachableDatabaseStillInitialises) {
