@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Introspection.h"
+#include "BusInterface.h"
 #include "SayModes.h"
 
 namespace say {

@@ -4,7 +4,7 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
-#include "Introspection.h"
+#include "BusInterface.h"
 
 namespace {
 
@@ -34,20 +34,20 @@ std::string ErrorMessage(const AutomationError& e) {
 }  // namespace
 
 DBusAdapter::DBusAdapter(IAPI& engine) : engine_(engine) {
-    introspection_ = g_dbus_node_info_new_for_xml(RavekIntrospectionXml(), nullptr);
+    nodeInfo_ = g_dbus_node_info_new_for_xml(RavekInterfaceXml(), nullptr);
     engine_.SetEventSink(this);
 }
 
 DBusAdapter::~DBusAdapter() {
     Unregister();
     engine_.SetEventSink(nullptr);
-    if (introspection_) g_dbus_node_info_unref(introspection_);
+    if (nodeInfo_) g_dbus_node_info_unref(nodeInfo_);
 }
 
 bool DBusAdapter::Register(GDBusConnection* connection) {
     static const GDBusInterfaceVTable vtable = {&DBusAdapter::OnMethodCall, nullptr, nullptr, {}};
     GError* error = nullptr;
-    GDBusInterfaceInfo* info = g_dbus_node_info_lookup_interface(introspection_, kRavekInterface);
+    GDBusInterfaceInfo* info = g_dbus_node_info_lookup_interface(nodeInfo_, kRavekInterface);
     registrationId_ = g_dbus_connection_register_object(connection, kRavekObjectPath, info, &vtable, this, nullptr, &error);
     if (registrationId_ == 0) {
         std::fprintf(stderr, "RavekVoice: cannot export %s: %s\n", kRavekObjectPath, error ? error->message : "unknown error");

@@ -31,6 +31,6 @@ private:
 
     IAPI& engine_;
     GDBusConnection* connection_ = nullptr;
-    GDBusNodeInfo* introspection_ = nullptr;
+    GDBusNodeInfo* nodeInfo_ = nullptr;
     guint registrationId_ = 0;
 };

@@ -8,7 +8,7 @@
 
 #include "DBusAdapter.h"
 #include "IAPI.h"
-#include "Introspection.h"
+#include "BusInterface.h"
 
 namespace {
 
