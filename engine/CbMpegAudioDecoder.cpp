@@ -214,3 +214,28 @@ int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status) 
                           std::to_string(channels) + " channel(s) to " + output);
     return kOk;
 }
+
+std::optional<DecodedMp3> DecodeMp3File(const std::string& input) {
+    std::string reason;
+    DecoderHandle h = OpenDecoder(input.c_str(), reason);
+    if (!h) return std::nullopt;
+    DecodedMp3 decoded;
+    int encoding = 0;
+    if (mpg123_getformat(h.get(), &decoded.rate, &decoded.channels, &encoding) != MPG123_OK ||
+        encoding != MPG123_ENC_SIGNED_16)
+        return std::nullopt;
+    mpg123_format_none(h.get());
+    mpg123_format(h.get(), decoded.rate, decoded.channels, encoding);
+    std::vector<unsigned char> buffer(32 * 1024);
+    for (;;) {
+        size_t done = 0;
+        const int rc = mpg123_read(h.get(), buffer.data(), buffer.size(), &done);
+        const size_t old = decoded.samples.size();
+        decoded.samples.resize(old + done / kBytesPerSample);
+        std::memcpy(decoded.samples.data() + old, buffer.data(), (done / kBytesPerSample) * kBytesPerSample);
+        if (rc == MPG123_DONE) break;
+        if (rc != MPG123_OK) return std::nullopt;
+    }
+    if (decoded.samples.empty()) return std::nullopt;
+    return decoded;
+}

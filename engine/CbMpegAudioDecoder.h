@@ -2,6 +2,9 @@
 // The MP3 decoder the engine calls to turn a recording into a WAVE file.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 // Decodes the MP3 file `input` to 16-bit PCM and writes a canonical RIFF/WAVE file at `output`
 // (written to a temporary file beside it, then renamed into place, so a reader never sees half a
@@ -12,3 +15,13 @@
 // writable.
 inline constexpr std::size_t kDecoderStatusSize = 500;
 int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status);
+
+// A whole MP3 file decoded into memory: interleaved 16-bit samples at the file's own rate, with
+// the same gapless trimming. Nothing when the file cannot be opened, is not MP3, changes its
+// format part way, or holds no sound.
+struct DecodedMp3 {
+    long rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+};
+std::optional<DecodedMp3> DecodeMp3File(const std::string& input);

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "CbMpegAudioDecoder.h"
 #include "NotifySink.h"
 
 namespace mci {
@@ -452,39 +453,19 @@ uint32_t PrerollError(GstElement* pipeline) {
 // out by play: no pipeline is built, so a long utterance renders at the speed of the decoder.
 // Any other file, and a device whose speed is changed, goes through GStreamer as usual.
 
+// The MP3 decoded at the render rate and mixed down to one channel.
 std::optional<std::vector<int16_t>> DecodeMp3(const std::string& path) {
-    static const bool ready = mpg123_init() == MPG123_OK;
-    if (!ready) return std::nullopt;
-    std::unique_ptr<mpg123_handle, Mpg123Delete> handle(mpg123_new(nullptr, nullptr));
-    if (!handle) return std::nullopt;
-    mpg123_handle* h = handle.get();
-    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    if (mpg123_format_none(h) != MPG123_OK ||
-        mpg123_format(h, kRenderRate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK ||
-        mpg123_open(h, path.c_str()) != MPG123_OK)
+    std::optional<DecodedMp3> decoded = DecodeMp3File(path);
+    if (!decoded || decoded->rate != kRenderRate || (decoded->channels != 1 && decoded->channels != 2))
         return std::nullopt;
-    long rate = 0;
-    int channels = 0, encoding = 0;
-    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || rate != kRenderRate ||
-        encoding != MPG123_ENC_SIGNED_16 || (channels != 1 && channels != 2))
-        return std::nullopt;
-    std::vector<int16_t> decoded;
-    std::vector<unsigned char> buffer(32768);
-    for (;;) {
-        size_t done = 0;
-        const int result = mpg123_read(h, buffer.data(), buffer.size(), &done);
-        const size_t old = decoded.size();
-        decoded.resize(old + done / 2);
-        std::memcpy(decoded.data() + old, buffer.data(), (done / 2) * 2);
-        if (result == MPG123_DONE) break;
-        if (result != MPG123_OK) return std::nullopt;  // a damaged stream: GStreamer reports it
+    std::vector<int16_t>& samples = decoded->samples;
+    if (decoded->channels == 2) {
+        for (size_t i = 0; i + 1 < samples.size(); i += 2)
+            samples[i / 2] = static_cast<int16_t>((samples[i] + samples[i + 1]) / 2);
+        samples.resize(samples.size() / 2);
     }
-    if (channels == 2) {
-        for (size_t i = 0; i + 1 < decoded.size(); i += 2) decoded[i / 2] = static_cast<int16_t>((decoded[i] + decoded[i + 1]) / 2);
-        decoded.resize(decoded.size() / 2);
-    }
-    if (decoded.empty()) return std::nullopt;
-    return decoded;
+    if (samples.empty()) return std::nullopt;
+    return std::move(samples);
 }
 
 uint32_t Le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
