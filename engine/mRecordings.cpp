@@ -15,6 +15,7 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
+#include "RegistryFile.h"
 #include "EngineState.h"
 #include "mLog.h"
 
@@ -254,6 +255,10 @@ void EnsureMyRecordsRoot(EngineState& state) {
     const std::string& root = state.Settings.MyRecordsPath;
     std::error_code ec;
     if (!root.empty() && fs::is_directory(root, ec)) return;
+    // An empty path would name no folder at all: say which setting is missing and where it is read.
+    if (root.empty())
+        RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "MyRecordsPath is not set in the registry file " +
+                                                              RegistryFile::LocalMachinePath().string());
     CreateFolder(root);
     CreateFolder(VoiceFolder(state, 0));
     CreateFolder(VoiceFolder(state, 1));

@@ -234,7 +234,8 @@ TEST(StartUpFailure, UnusableFilesAreClearErrorsNamingTheFile) {
         std::string file;  // relative to the installation's root
     };
     for (const Case& c : {Case{"LogLocation", RegValue::String("{root}/no/such/folder"), "no/such/folder/Tolvin_Log.log"},
-                          Case{"SequenceLen", RegValue::Raw("dword:zz"), "registry.reg"}}) {
+                          Case{"SequenceLen", RegValue::Raw("dword:zz"), "registry.reg"},
+                          Case{"MyRecordsPath", RegValue::String(""), "registry.reg"}}) {
         InstallationOptions o;
         o.Registry[c.name] = c.value;
         Installation inst(o);

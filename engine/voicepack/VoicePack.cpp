@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -113,7 +115,7 @@ std::string ReadPrefix(const fs::path& file, std::size_t count) {
 
 std::string ReadAll(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) Refuse("cannot read " + file.string());
+    if (!in) Refuse("cannot read " + file.string() + ": " + std::strerror(errno));
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
