@@ -9,8 +9,6 @@ bash scripts/install-deps.sh
 BUILD=${RAVEK_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAVEK_SANITIZE=ON -DRAVEK_TESTS=ON
 ninja -C "$BUILD" -j"$(nproc)"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# The sanitizer options and leak suppressions are compiled into each program (cmake/SanitizerDefaults.cpp).
 cd "$BUILD"
 ctest --output-on-failure -j"$(nproc)" --timeout 300

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "mWorkingFolder.h"
-#include "test_pipeline_fixture.h"
+#include "PipelineFixture.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;

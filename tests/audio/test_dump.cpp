@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "mDump.h"
-#include "test_pipeline_fixture.h"
+#include "PipelineFixture.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;

@@ -21,8 +21,6 @@
 #include "mMedia.h"
 #include "mci.h"
 
-// GLib keeps allocations of its own start-up for the life of the process (reported as leaks).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libglib-2.0.so\n"; }
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

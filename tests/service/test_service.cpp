@@ -14,8 +14,6 @@
 #include "Installation.h"
 #include "PrivateBus.h"
 
-// GLib keeps allocations of its own start-up for the life of the process (reported as leaks).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libglib-2.0.so\nleak:libgio-2.0.so\n"; }
 
 using namespace ravektest;
 namespace fs = std::filesystem;

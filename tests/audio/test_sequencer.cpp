@@ -15,7 +15,7 @@
 #include "mMedia.h"
 #include "mSequencer.h"
 #include "mci.h"
-#include "test_pipeline_fixture.h"
+#include "PipelineFixture.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;

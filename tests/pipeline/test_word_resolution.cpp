@@ -5,7 +5,7 @@
 #include <climits>
 #include <filesystem>
 
-#include "test_pipeline_fixture.h"
+#include "PipelineFixture.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;
