@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AnsiText.h"
+#include "AtomicFile.h"
 #include "AutomationError.h"
 
 namespace IniFile {
@@ -119,24 +120,16 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
         out.push_back("[" + ansiSection + "]");
         emit();
     }
-    std::filesystem::path tmp = file;
-    tmp += ".tmp" + std::to_string(::getpid());
-    // The temporary file never outlives a failed write, and a failure is reported as an error
-    // naming the file, as every other failure of the settings code is.
-    auto fail = [&](const std::string& why) {
-        std::error_code ignored;
-        std::filesystem::remove(tmp, ignored);
-        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + file.string() + why);
-    };
-    {
-        std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
-        for (const auto& l : out) o << l << "\r\n";
-        o.flush();
-        if (!o) fail("");
+    // A failure is reported as an error naming the file, as every other failure of the settings
+    // code is; the file stays as it was.
+    std::string bytes;
+    for (const auto& l : out) bytes += l + "\r\n";
+    try {
+        AtomicFile::WriteWhole(file, bytes);
+    } catch (const std::filesystem::filesystem_error& e) {
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                             "cannot write " + file.string() + " (" + e.code().message() + ")");
     }
-    std::error_code ec;
-    std::filesystem::rename(tmp, file, ec);
-    if (ec) fail(" (" + ec.message() + ")");
 }
 
 }  // namespace IniFile

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "AtomicFile.h"
 #include "AutomationError.h"
 
 namespace RegistryFile {
@@ -240,22 +241,12 @@ void Document::Save(const std::filesystem::path& path) const {
     std::filesystem::create_directories(path.parent_path().empty() ? "." : path.parent_path(), dirError);
     if (dirError)
         RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + path.string() + " (" + dirError.message() + ")");
-    std::filesystem::path tmp = path;
-    tmp += ".tmp" + std::to_string(::getpid());
-    auto fail = [&](const std::string& why) {
-        std::error_code ignored;
-        std::filesystem::remove(tmp, ignored);
-        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write " + path.string() + why);
-    };
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << Serialise();
-        out.flush();
-        if (!out) fail("");
+    try {
+        AtomicFile::WriteWhole(path, Serialise());
+    } catch (const std::filesystem::filesystem_error& e) {
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                             "cannot write " + path.string() + " (" + e.code().message() + ")");
     }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) fail(" (" + ec.message() + ")");
 }
 
 std::filesystem::path LocalMachinePath() {

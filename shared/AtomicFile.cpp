@@ -1,0 +1,91 @@
+#include "AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path FolderOf(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+mode_t DefaultMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// A rename is durable only once the folder that holds the name is flushed too.
+void SyncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
+    const std::string pattern = (FolderOf(target_) / ("." + target_.filename().string() + ".XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) Fail("cannot create a temporary file for", errno);
+    temp_ = name.data();
+}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : target_(std::move(other.target_)), temp_(std::move(other.temp_)), fd_(std::exchange(other.fd_, -1)),
+      size_(other.size_), committed_(std::exchange(other.committed_, true)) {}
+
+AtomicFile::~AtomicFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void AtomicFile::Fail(const std::string& what, int error) const {
+    throw fs::filesystem_error(what + " " + target_.string(), target_, std::error_code(error, std::generic_category()));
+}
+
+void AtomicFile::Write(const void* data, std::size_t size) {
+    WriteAt(size_, data, size);
+}
+
+void AtomicFile::WriteAt(std::size_t offset, const void* data, std::size_t size) {
+    if (fd_ < 0) Fail("cannot write", EBADF);
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd_, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) Fail("cannot write", n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    if (offset + size > size_) size_ = offset + size;
+}
+
+void AtomicFile::Commit(mode_t mode) {
+    if (fd_ < 0) Fail("cannot commit", EBADF);
+    if (::fsync(fd_) != 0) Fail("cannot flush", errno);
+    if (::fchmod(fd_, mode != 0 ? mode : DefaultMode()) != 0) Fail("cannot set the permissions of", errno);
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) Fail("cannot write", errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("cannot rename the temporary file onto", errno);
+    committed_ = true;
+    SyncFolder(FolderOf(target_));
+}
+
+void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {
+    AtomicFile file(target);
+    file.Write(bytes);
+    file.Commit();
+}

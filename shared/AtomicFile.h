@@ -1,0 +1,51 @@
+#pragma once
+// The one way this system writes a file that matters (WAVE output, voice files, settings,
+// archives): the bytes go to an exclusive temporary file beside the target, which is flushed to
+// the disk and renamed onto the target only when complete. A reader never sees half a file, and a
+// failure or an abandoned write leaves the target as it was.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+class AtomicFile {
+public:
+    // Creates the temporary file in the target's folder (mode 0600 until Commit). Throws
+    // std::filesystem::filesystem_error naming the target when it cannot be created.
+    explicit AtomicFile(std::filesystem::path target);
+    // Removes the temporary file unless it was committed.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    AtomicFile(AtomicFile&& other) noexcept;
+    AtomicFile& operator=(AtomicFile&&) = delete;
+
+    // Appends bytes; throws filesystem_error naming the target on a failed write (a full disk).
+    void Write(const void* data, std::size_t size);
+    void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
+    // Overwrites bytes at an offset already written (a header completed at the end).
+    void WriteAt(std::size_t offset, const void* data, std::size_t size);
+    std::size_t Size() const { return size_; }
+
+    // Flushes the data to the disk, gives the file the permissions of a new file (0666 less the
+    // umask, or `mode` when given) and renames it onto the target. Throws filesystem_error
+    // naming the target on failure; the target is then unchanged.
+    void Commit(mode_t mode = 0);
+
+    const std::filesystem::path& Target() const { return target_; }
+    const std::filesystem::path& TemporaryPath() const { return temp_; }
+
+    // Writes a whole file atomically in one call.
+    static void WriteWhole(const std::filesystem::path& target, std::string_view bytes);
+
+private:
+    [[noreturn]] void Fail(const std::string& what, int error) const;
+
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    int fd_ = -1;
+    std::size_t size_ = 0;
+    bool committed_ = false;
+};

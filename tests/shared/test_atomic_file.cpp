@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "AtomicFile.h"
+#include "TempFolder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+size_t EntriesIn(const fs::path& folder) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(AtomicFile, TargetChangesOnlyOnCommitAndNothingIsLeftBehind) {
+    ravektest::TempFolder dir("atomic");
+    const fs::path target = dir.Path() / "voice.bin";
+    AtomicFile::WriteWhole(target, "old");
+    {
+        AtomicFile file(target);
+        file.Write("new header");
+        file.WriteAt(0, "NEW", 3);
+        EXPECT_EQ(Read(target), "old");  // abandoned: the target stays as it was
+    }
+    EXPECT_EQ(Read(target), "old");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+
+    AtomicFile file(target);
+    file.Write("new header");
+    file.WriteAt(0, "NEW", 3);
+    file.Commit();
+    EXPECT_EQ(Read(target), "NEW header");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0044, 0u) << "a committed file has the permissions of any new file";
+}
+
+TEST(AtomicFile, AFolderThatCannotHoldTheFileIsAnErrorNamingTheTarget) {
+    ravektest::TempFolder dir("atomic");
+    const fs::path target = dir.Path() / "missing" / "out.wav";
+    try {
+        AtomicFile file(target);
+        FAIL() << "created a file in a missing folder";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_NE(std::string(e.what()).find(target.string()), std::string::npos) << e.what();
+    }
+}
