@@ -8,7 +8,7 @@
 #include <string>
 
 #include "AtomicFile.h"
-#include "TempFolder.h"
+#include "Installation.h"
 
 namespace fs = std::filesystem;
 
@@ -26,7 +26,7 @@ size_t EntriesIn(const fs::path& folder) {
 }  // namespace
 
 TEST(AtomicFile, TargetChangesOnlyOnCommitAndNothingIsLeftBehind) {
-    ravektest::TempFolder dir("atomic");
+    ravektest::TempFolder dir;
     const fs::path target = dir.Path() / "voice.bin";
     AtomicFile::WriteWhole(target, "old");
     {
@@ -50,7 +50,7 @@ TEST(AtomicFile, TargetChangesOnlyOnCommitAndNothingIsLeftBehind) {
 }
 
 TEST(AtomicFile, AFolderThatCannotHoldTheFileIsAnErrorNamingTheTarget) {
-    ravektest::TempFolder dir("atomic");
+    ravektest::TempFolder dir;
     const fs::path target = dir.Path() / "missing" / "out.wav";
     try {
         AtomicFile file(target);
