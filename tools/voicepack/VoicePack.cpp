@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "AnsiText.h"
+#include "AtomicFile.h"
 #include "PointedWord.h"
 
 namespace fs = std::filesystem;
@@ -67,41 +69,51 @@ private:
 
 void Execute(sqlite3* db, const std::string& sql) { Statement(db, sql).Run(); }
 
-// ---- temporary files renamed into place at the end ----
+// ---- files written under temporary names, renamed into place together at the end ----
 
-// Temporary files of one pack: each is renamed onto its target by Commit; whatever was not
-// committed is removed when the set goes away.
+// The files of one pack: each is written through the shared atomic writer and renamed onto its
+// target by Commit, so a failed pack leaves every existing file as it was.
 class StagedFiles {
 public:
     explicit StagedFiles(fs::path folder) : folder_(std::move(folder)) {}
     ~StagedFiles() {
+        // SQLite may leave a journal beside an abandoned database copy.
         std::error_code ec;
-        for (const auto& [temp, target] : files_) {
-            fs::remove(temp, ec);
-            fs::remove(temp.string() + "-journal", ec);
-        }
+        for (const AtomicFile& file : files_) fs::remove(file.TemporaryPath().string() + "-journal", ec);
     }
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
 
-    fs::path Stage(const std::string& targetName) {
-        fs::path temp = folder_ / ("." + targetName + ".tmp-" + std::to_string(::getpid()));
-        files_.emplace_back(temp, folder_ / targetName);
-        return temp;
+    AtomicFile& Stage(const std::string& targetName) {
+        try {
+            return files_.emplace_back(folder_ / targetName);
+        } catch (const fs::filesystem_error& e) {
+            Refuse(std::string(e.what()) + ": " + e.code().message());
+        }
     }
     void Commit() {
-        for (const auto& [temp, target] : files_) {
-            std::error_code ec;
-            fs::rename(temp, target, ec);
-            if (ec) Refuse("cannot move " + temp.string() + " to " + target.string() + ": " + ec.message());
+        for (AtomicFile& file : files_) {
+            try {
+                file.Commit();
+            } catch (const fs::filesystem_error& e) {
+                Refuse(std::string(e.what()) + ": " + e.code().message());
+            }
         }
-        files_.clear();
     }
 
 private:
     fs::path folder_;
-    std::vector<std::pair<fs::path, fs::path>> files_;
+    std::deque<AtomicFile> files_;  // stable addresses for the references Stage hands out
 };
+
+// Appends to a staged file, refusing the pack (naming the file) when the write fails.
+void WriteOrRefuse(AtomicFile& out, const std::string& bytes) {
+    try {
+        out.Write(bytes);
+    } catch (const fs::filesystem_error& e) {
+        Refuse(std::string(e.what()) + ": " + e.code().message());
+    }
+}
 
 // ---- input checks ----
 
@@ -226,36 +238,27 @@ uint32_t Fnv1a(uint32_t hash, const std::string& bytes) {
     return hash;
 }
 
-void WriteOrRefuse(std::ofstream& out, const std::string& bytes, const fs::path& file) {
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) Refuse("cannot write " + file.string());
-}
-
 // Writes the binary files; returns a checksum of all clip bytes.
 uint32_t WriteBinFiles(const Options& o, const std::vector<Placement>& placements, int32_t fileCount,
-                       const std::vector<fs::path>& temps, const AnsiText::Codec& codec) {
+                       const std::vector<AtomicFile*>& files, const AnsiText::Codec& codec) {
     const std::string ansiVersion = codec.ToAnsi(o.DataVersion);
     uint32_t checksum = 2166136261u;
     std::size_t next = 0;
     for (int32_t n = 1; n <= fileCount; ++n) {
-        const fs::path& temp = temps[static_cast<std::size_t>(n - 1)];
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) Refuse("cannot create " + temp.string());
-        WriteOrRefuse(out, HeaderOf(n, fileCount, ansiVersion), temp);
+        AtomicFile& out = *files[static_cast<std::size_t>(n - 1)];
+        WriteOrRefuse(out, HeaderOf(n, fileCount, ansiVersion));
         for (; next < placements.size() && placements[next].File == n; ++next) {
             std::string clip = ReadAll(o.Words[next].Clip);
             if (clip.size() != placements[next].Length)
                 Refuse(Where(o.Words[next].Origin) + "clip " + o.Words[next].Clip.string() + " changed while packing");
             checksum = Fnv1a(checksum, clip);
-            WriteOrRefuse(out, clip, temp);
+            WriteOrRefuse(out, clip);
         }
-        out.close();
-        if (!out) Refuse("cannot write " + temp.string());
     }
     return checksum;
 }
 
-void WriteIndex(const Options& o, const std::vector<Placement>& placements, int32_t fileCount, const fs::path& temp,
+void WriteIndex(const Options& o, const std::vector<Placement>& placements, int32_t fileCount, AtomicFile& out,
                 const AnsiText::Codec& codec) {
     std::string text = codec.ToAnsi(o.DataVersion) + ";0;0;0;" + std::to_string(fileCount) + "\r\n";
     for (std::size_t i = 0; i < placements.size(); ++i) {
@@ -263,11 +266,7 @@ void WriteIndex(const Options& o, const std::vector<Placement>& placements, int3
         text += codec.ToAnsi(o.Words[i].Word) + ";" + std::to_string(p.Position) + ";" + std::to_string(p.Length) +
                 ";0;" + std::to_string(p.File) + "\r\n";
     }
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) Refuse("cannot create " + temp.string());
-    WriteOrRefuse(out, text, temp);
-    out.close();
-    if (!out) Refuse("cannot write " + temp.string());
+    WriteOrRefuse(out, text);
 }
 
 DatabaseHandle OpenDatabase(const fs::path& file) {
@@ -320,7 +319,8 @@ void WriteVersionRow(sqlite3* db, const Options& o, uint32_t checksum) {
 
 // Works on a copy of the existing database (or a new one) so the original stays intact until
 // the rename.
-void WriteDatabase(const Options& o, const fs::path& target, const fs::path& temp, uint32_t checksum) {
+void WriteDatabase(const Options& o, const fs::path& target, const AtomicFile& staged, uint32_t checksum) {
+    const fs::path& temp = staged.TemporaryPath();
     std::error_code ec;
     if (fs::exists(target, ec)) {
         fs::copy_file(target, temp, fs::copy_options::overwrite_existing, ec);
@@ -441,13 +441,13 @@ Result Pack(const Options& o) {
     if (!fs::is_directory(o.OutDir)) Refuse("cannot create output folder " + o.OutDir.string());
 
     StagedFiles staged(o.OutDir);
-    std::vector<fs::path> binTemps;
+    std::vector<AtomicFile*> binFiles;
     for (int32_t n = 1; n <= result.BinFileCount; ++n) {
         std::string name = "Ravek-Dict__" + o.Voice + "_" + std::to_string(n) + ".bin";
-        binTemps.push_back(staged.Stage(name));
+        binFiles.push_back(&staged.Stage(name));
         result.BinFiles.push_back(o.OutDir / name);
     }
-    uint32_t checksum = WriteBinFiles(o, placements, result.BinFileCount, binTemps, codec);
+    uint32_t checksum = WriteBinFiles(o, placements, result.BinFileCount, binFiles, codec);
     std::string indexName = "Ravek-Index__" + o.Voice + ".txt";
     WriteIndex(o, placements, result.BinFileCount, staged.Stage(indexName), codec);
     result.IndexFile = o.OutDir / indexName;
