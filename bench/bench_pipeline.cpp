@@ -87,10 +87,10 @@ std::size_t FilesIn(const std::string& folder) {
 void DescribeUtterance(const std::vector<SpeechItem>& items, std::size_t clipFiles) {
     std::map<std::string, std::size_t> counts;
     for (const SpeechItem& item : items) {
-        if (item.Kind == Word && item.Source == FromDictionary) ++counts["dictionary words"];
-        else if (item.Kind == Word && item.Source == FromUserRecordings) ++counts["user recordings"];
-        else if (item.Kind == Sound) ++counts["prefix or signal sounds"];
-        else if (item.Kind == Letter) ++counts["spelled letters"];
+        if (item.Kind == ItemKind::Word && item.Source == ItemSource::FromDictionary) ++counts["dictionary words"];
+        else if (item.Kind == ItemKind::Word && item.Source == ItemSource::FromUserRecordings) ++counts["user recordings"];
+        else if (item.Kind == ItemKind::Sound) ++counts["prefix or signal sounds"];
+        else if (item.Kind == ItemKind::Letter) ++counts["spelled letters"];
     }
     std::printf("  utterance of the 200-word paragraph: %zu items;", items.size());
     for (const auto& [what, n] : counts) std::printf(" %s %zu;", what.c_str(), n);

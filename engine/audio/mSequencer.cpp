@@ -65,7 +65,7 @@ std::optional<PlayedItem> Played(const EngineState& state, const SpeechItem& ite
     }
 }
 
-bool RaisesWordStart(int32_t kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
+bool RaisesWordStart(ItemKind kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
 
 // Removes the working folder of an utterance. A symbolic link is removed itself, never followed;
 // errors are ignored (the folder may then remain).
@@ -180,7 +180,7 @@ void EndOfSpeech(EngineState& state) {
 
 void PlayNextEntry(EngineState& state) {
     const uint64_t serial = speechSerial;
-    const int32_t kind = mHook::CurrentEntryKind();
+    const auto kind = static_cast<ItemKind>(mHook::CurrentEntryKind());
     if (RaisesWordStart(kind)) {
         RaiseWordStart(state, mHook::CurrentEntryWordIndex());
         if (Detailed()) Log("Raised word started event  at " + state.Elapsed());
@@ -223,7 +223,7 @@ void HandOff(EngineState& state) {
         auto played = Played(state, item);
         if (!played) continue;
         if (!first) first = state.UtteranceIndex;
-        mHook::AddToPlaylist(played->file, item.Kind, item.Position);
+        mHook::AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
         if (detailed) Log("Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
     }
     if (!first) {

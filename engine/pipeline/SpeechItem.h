@@ -2,17 +2,17 @@
 #include <cstdint>
 #include <string>
 
-enum ItemKind : int32_t { Word = 1, WordBreak = 2, SentenceBreak = 3, Letter = 5, Sound = 6 };
-enum ItemSource : int32_t { NoSource = 0, FromUserRecordings = 1, FromDictionary = 2 };
+enum class ItemKind : int32_t { Word = 1, WordBreak = 2, SentenceBreak = 3, Letter = 5, Sound = 6 };
+enum class ItemSource : int32_t { NoSource = 0, FromUserRecordings = 1, FromDictionary = 2 };
 
 // One element of an utterance: a word or phrase, a break, a spelled letter or an inserted sound.
 struct SpeechItem {
     std::string Text;
     int32_t Position = 0;  // 1-based character position in the request text
-    int32_t Kind = 0;      // ItemKind
+    ItemKind Kind{};
     bool Found = false;
     std::string File;
-    int32_t Source = NoSource;
+    ItemSource Source = ItemSource::NoSource;
 
     bool operator==(const SpeechItem&) const = default;
 };

@@ -29,14 +29,14 @@ SpeechItem SystemItem(EngineState& state, ItemKind kind, int32_t position, const
 void ExpandMissingWord(EngineState& state, const SpeechItem& word, std::vector<SpeechItem>& output) {
     switch (state.Settings.MissingWordPolicy) {
     case Signal:
-        output.push_back(SystemItem(state, Sound, word.Position, state.Settings.MissingWordSignal));
+        output.push_back(SystemItem(state, ItemKind::Sound, word.Position, state.Settings.MissingWordSignal));
         break;
     case Spell: {
-        output.push_back(SystemItem(state, Sound, word.Position, state.Settings.PreSpellWord));
+        output.push_back(SystemItem(state, ItemKind::Sound, word.Position, state.Settings.PreSpellWord));
         const PointedWord parsed = PointedWords::ParsePointedWord(word.Text, state.AnsiCodePage);
         int32_t position = word.Position;
         for (const std::string& letter : AnsiText::Characters(parsed.Letters))
-            output.push_back(SystemItem(state, Letter, position++, AnsiText::ToLower(letter)));
+            output.push_back(SystemItem(state, ItemKind::Letter, position++, AnsiText::ToLower(letter)));
         break;
     }
     default:  // "sapi5" and unknown policies: the word is silent

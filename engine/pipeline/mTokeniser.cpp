@@ -50,7 +50,7 @@ std::vector<SpeechItem> Tokenise(EngineState& state, const std::string& text, co
     std::size_t start = 0;
     auto closeWord = [&](std::size_t end) {
         SpeechItem item;
-        item.Kind = Word;
+        item.Kind = ItemKind::Word;
         item.Position = static_cast<int32_t>(start + 1);
         item.Text = TextOf(chars, start, end);
         mWordResolution::ClassifyWord(state, item);
@@ -62,7 +62,7 @@ std::vector<SpeechItem> Tokenise(EngineState& state, const std::string& text, co
         const bool sentenceBreak = sentences[code];
         if (sentenceBreak || words[code]) {
             if (inWord) closeWord(pos);
-            items.push_back(BreakItem(sentenceBreak ? SentenceBreak : WordBreak, pos, chars[pos]));
+            items.push_back(BreakItem(sentenceBreak ? ItemKind::SentenceBreak : ItemKind::WordBreak, pos, chars[pos]));
         } else if (!inWord) {
             inWord = true;
             start = pos;
@@ -89,12 +89,12 @@ std::vector<SpeechItem> CompactBreaks(const std::vector<SpeechItem>& items) {
         }
         // Scan the run of breaks after item i. The scan never passes the last item, but the last
         // item's kind still counts when looking for the first sentence break of the run.
-        std::ptrdiff_t firstSentence = items[i].Kind == SentenceBreak ? static_cast<std::ptrdiff_t>(i) : -1;
+        std::ptrdiff_t firstSentence = items[i].Kind == ItemKind::SentenceBreak ? static_cast<std::ptrdiff_t>(i) : -1;
         std::size_t k = i + 1;
         for (;;) {
             const bool isLast = k == last;
             if (isLast || IsBreak(items[k])) {
-                if (firstSentence < 0 && items[k].Kind == SentenceBreak) firstSentence = static_cast<std::ptrdiff_t>(k);
+                if (firstSentence < 0 && items[k].Kind == ItemKind::SentenceBreak) firstSentence = static_cast<std::ptrdiff_t>(k);
             }
             if (isLast || !IsBreak(items[k])) break;
             ++k;
@@ -102,7 +102,7 @@ std::vector<SpeechItem> CompactBreaks(const std::vector<SpeechItem>& items) {
         if (k > i + 1) {
             SpeechItem merged;
             const SpeechItem& model = firstSentence >= 0 ? items[firstSentence] : items[i];
-            merged.Kind = firstSentence >= 0 ? SentenceBreak : WordBreak;
+            merged.Kind = firstSentence >= 0 ? ItemKind::SentenceBreak : ItemKind::WordBreak;
             merged.Position = model.Position;
             merged.Text = model.Text;
             result.push_back(std::move(merged));

@@ -28,6 +28,6 @@ std::vector<SpeechItem> Tokenise(EngineState& state, const std::string& text, co
 // except that the last item of the list always stays an item of its own.
 std::vector<SpeechItem> CompactBreaks(const std::vector<SpeechItem>& items);
 
-inline bool IsBreak(const SpeechItem& item) { return item.Kind == WordBreak || item.Kind == SentenceBreak; }
+inline bool IsBreak(const SpeechItem& item) { return item.Kind == ItemKind::WordBreak || item.Kind == ItemKind::SentenceBreak; }
 
 }  // namespace mTokeniser

@@ -89,14 +89,14 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
     std::vector<SpeechItem> output;
     output.reserve(input.size());
     for (const SpeechItem& item : input) {
-        if (item.Kind == Word && !item.Found) {
+        if (item.Kind == ItemKind::Word && !item.Found) {
             mMissingWord::ExpandMissingWord(state, item, output);
             continue;
         }
         output.push_back(item);
         SpeechItem& copy = output.back();
-        if (item.Source == FromDictionary) PrepareDictionaryItem(state, copy, item.File);
-        else if (item.Source == FromUserRecordings) PrepareRecordingItem(state, copy, item.File);
+        if (item.Source == ItemSource::FromDictionary) PrepareDictionaryItem(state, copy, item.File);
+        else if (item.Source == ItemSource::FromUserRecordings) PrepareRecordingItem(state, copy, item.File);
     }
     return output;
 }
@@ -104,8 +104,8 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
 bool HasPlayableItem(const EngineState& state, const std::vector<SpeechItem>& utterance) {
     for (const SpeechItem& item : utterance) {
         if (item.Text.empty()) continue;
-        if (item.Kind == Word || item.Kind == Sound) return true;
-        if (item.Kind == Letter) {
+        if (item.Kind == ItemKind::Word || item.Kind == ItemKind::Sound) return true;
+        if (item.Kind == ItemKind::Letter) {
             const auto& system = state.SystemDictionaries[state.ActiveSlot()];
             if (system && system->Exists(item.Text)) return true;
         }

@@ -15,7 +15,7 @@ int32_t At(const std::vector<int32_t>& values, std::size_t index) { return index
 
 SpeechItem FoundWord(const std::string& text, int32_t position, ItemSource source, std::string file) {
     SpeechItem item;
-    item.Kind = Word;
+    item.Kind = ItemKind::Word;
     item.Text = text;
     item.Position = position;
     item.Found = true;
@@ -39,15 +39,15 @@ void ClassifyWord(const EngineState& state, SpeechItem& item) {
     const Dictionary& user = state.UserDictionary(state.ActiveSlot());
     if (const std::string* path = user.Find(item.Text)) {
         item.Found = true;
-        item.Source = FromUserRecordings;
+        item.Source = ItemSource::FromUserRecordings;
         item.File = *path;
     } else if (InIndexDictionary(state, item.Text)) {
         item.Found = true;
-        item.Source = FromDictionary;
+        item.Source = ItemSource::FromDictionary;
         item.File = DumpFilePathFor(state, item.Text);
     } else {
         item.Found = false;
-        item.Source = NoSource;
+        item.Source = ItemSource::NoSource;
         item.File.clear();
     }
 }
@@ -127,11 +127,11 @@ PointedWord StripPrefix(const EngineState& state, const PointedWord& prefix, con
 StemResult LookupStem(const EngineState& state, const PointedWord& rest) {
     const VoicePermission& may = state.ActivePermissions();
     const std::string& stem = rest.Text;
-    if (may.UseUserRecordings && LookupUserDictionary(state, stem).Found) return {true, stem, FromUserRecordings};
-    if (may.UseDictionary && LookupIndexDictionary(state, stem).Found) return {true, stem, FromDictionary};
+    if (may.UseUserRecordings && LookupUserDictionary(state, stem).Found) return {true, stem, ItemSource::FromUserRecordings};
+    if (may.UseDictionary && LookupIndexDictionary(state, stem).Found) return {true, stem, ItemSource::FromDictionary};
     if (may.UseSmartLookup) {
         LookupResult smart = SmartLookup(state, stem);
-        if (smart.Found) return {true, smart.Text, FromDictionary};
+        if (smart.Found) return {true, smart.Text, ItemSource::FromDictionary};
     }
     return {};
 }
@@ -152,23 +152,23 @@ SplitResult SplitPrefix(const EngineState& state, const std::string& text) {
         SplitResult split;
         split.Ok = true;
         split.Parts = {prefix.Text, stem.Text};
-        split.Sources = {FromUserRecordings, stem.Source};
+        split.Sources = {ItemSource::FromUserRecordings, stem.Source};
         return split;
     }
     return {};
 }
 
 std::string ItemFileFor(const EngineState& state, const std::string& text, ItemKind kind, ItemSource source) {
-    if (kind == Sound) return {};
-    if (source == FromUserRecordings) return state.UserDictionary(state.ActiveSlot()).Item(text);
-    if (source == FromDictionary) return DumpFilePathFor(state, text);
+    if (kind == ItemKind::Sound) return {};
+    if (source == ItemSource::FromUserRecordings) return state.UserDictionary(state.ActiveSlot()).Item(text);
+    if (source == ItemSource::FromDictionary) return DumpFilePathFor(state, text);
     return {};
 }
 
 SequenceMatcher::SequenceMatcher(const EngineState& state, const std::vector<SpeechItem>& input)
     : state_(state), input_(input), remainderLength_(input.size() + 1, 0), remainderWords_(input.size() + 1, 0) {
     for (std::size_t k = input.size(); k-- > 0;) {
-        const bool isWord = input[k].Kind == Word;
+        const bool isWord = input[k].Kind == ItemKind::Word;
         remainderLength_[k] = remainderLength_[k + 1] + (isWord ? input[k].Text.size() + 1 : 0);
         remainderWords_[k] = remainderWords_[k + 1] + (isWord ? 1 : 0);
     }
@@ -183,18 +183,18 @@ bool SequenceMatcher::MatchWholeRemainder(std::size_t& i, std::vector<SpeechItem
     const std::size_t words = remainderWords_[i];
     if (words == 0 || !state_.ActivePermissions().UseUserRecordings) return false;
     // Every word but item i itself is preceded by one space.
-    const std::size_t length = remainderLength_[i] - (input_[i].Kind == Word ? 1 : 0);
+    const std::size_t length = remainderLength_[i] - (input_[i].Kind == ItemKind::Word ? 1 : 0);
     if (length > longestUserKey_) return false;
     std::string joined;
     joined.reserve(length);
     for (std::size_t k = i; k < input_.size(); ++k) {
-        if (input_[k].Kind != Word) continue;
+        if (input_[k].Kind != ItemKind::Word) continue;
         if (k != i) joined += ' ';
         joined += input_[k].Text;
     }
     if (!LookupUserDictionary(state_, joined).Found) return false;
     const std::string& path = state_.UserDictionary(state_.ActiveSlot()).Item(joined);
-    output.push_back(FoundWord(joined, input_[i].Position, FromUserRecordings, path));
+    output.push_back(FoundWord(joined, input_[i].Position, ItemSource::FromUserRecordings, path));
     i = std::min(i + 2 * words - 1, input_.size());
     return true;
 }
@@ -215,15 +215,15 @@ bool SequenceMatcher::MatchSequence(int64_t n, std::size_t& i, std::vector<Speec
     const int32_t position = input_[i].Position;
     const VoicePermission& may = state_.ActivePermissions();
     if (may.UseUserRecordings && LookupUserDictionary(state_, phrase).Found) {
-        output.push_back(FoundWord(phrase, position, FromUserRecordings,
+        output.push_back(FoundWord(phrase, position, ItemSource::FromUserRecordings,
                                    state_.UserDictionary(state_.ActiveSlot()).Item(phrase)));
     } else if (may.UseDictionary && LookupIndexDictionary(state_, phrase).Found) {
-        output.push_back(FoundWord(phrase, position, FromDictionary, DumpFilePathFor(state_, phrase)));
+        output.push_back(FoundWord(phrase, position, ItemSource::FromDictionary, DumpFilePathFor(state_, phrase)));
     } else {
         if (!may.UseSmartLookup) return false;
         LookupResult smart = SmartLookup(state_, phrase);
         if (smart.Found) {
-            output.push_back(FoundWord(smart.Text, position, FromDictionary, DumpFilePathFor(state_, smart.Text)));
+            output.push_back(FoundWord(smart.Text, position, ItemSource::FromDictionary, DumpFilePathFor(state_, smart.Text)));
         } else {
             if (!splitAllowed || AnsiText::CharacterCount(phrase) < 3) return false;
             SplitResult split = SplitPrefix(state_, phrase);

@@ -39,15 +39,15 @@ PointedWord StripPrefix(const EngineState& state, const PointedWord& prefix, con
 struct StemResult {
     bool Ok = false;
     std::string Text;
-    ItemSource Source = NoSource;
+    ItemSource Source = ItemSource::NoSource;
 };
 StemResult LookupStem(const EngineState& state, const PointedWord& rest);
 
 struct SplitResult {
     bool Ok = false;
     std::array<std::string, 2> Parts;
-    std::array<ItemKind, 2> Kinds{Sound, Word};
-    std::array<ItemSource, 2> Sources{FromUserRecordings, NoSource};
+    std::array<ItemKind, 2> Kinds{ItemKind::Sound, ItemKind::Word};
+    std::array<ItemSource, 2> Sources{ItemSource::FromUserRecordings, ItemSource::NoSource};
 };
 // A known prefix followed by a stem that the user recordings, the index or the smart lookup
 // resolves; prefixes are tried in priority order and the first that fits wins.

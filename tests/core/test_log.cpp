@@ -8,6 +8,7 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
+#include "Installation.h"
 #include "cHiResTimer.h"
 #include "mLog.h"
 
@@ -21,13 +22,9 @@ namespace {
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("ravek-log-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
         path_ = (dir_ / "Tolvin_Log.log").string();
         mLog::SetLogCodePage(1255);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::vector<std::string> Lines() const {
         std::ifstream in(path_, std::ios::binary);
@@ -44,7 +41,8 @@ protected:
         return lines;
     }
 
-    fs::path dir_;
+    ravektest::TempFolder temp_;
+    const fs::path dir_ = temp_.Path();
     std::string path_;
 };
 

@@ -13,6 +13,7 @@
 #include "CommonFunc.h"
 #include "EngineSettings.h"
 #include "IniFile.h"
+#include "Installation.h"
 #include "RegistryFile.h"
 
 namespace fs = std::filesystem;
@@ -22,20 +23,7 @@ using RegistryFile::ValueType;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ravek-set-XXXXXX";
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using ravektest::TempFolder;
 
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
@@ -338,7 +326,7 @@ TEST_F(IniTest, WriteUpdatesAddsAndRemovesKeys) {
     EXPECT_EQ(Get("TXRS", "words"), "32");
     EXPECT_EQ(Get("New", "Key"), "value");
     EXPECT_EQ(ReadAll(file_).find("Other"), std::string::npos);
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path()), fs::directory_iterator()), 1);  // no temp files
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp_.Path()), fs::directory_iterator()), 1);  // no temp files
 }
 
 TEST_F(IniTest, RemovingFromAMissingFileCreatesNothing) {
@@ -352,7 +340,7 @@ TEST_F(IniTest, WriteFailureIsAnErrorAndLeavesNoTemporaryFile) {
     EXPECT_NE(e.Description().find("missing-folder"), std::string::npos) << e.Description();
     fs::create_directory(temp_ / "folder.ini");  // the file name is taken by a folder
     ErrorOf([&] { IniFile::WritePrivateProfileString("General", "Key", std::string("v"), temp_ / "folder.ini", 1255); });
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp_.Path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(IniTest, HebrewTextRoundTripsThroughWindows1255) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "CbMpegAudioDecoder.h"
+#include "Installation.h"
 #include "mMADLIB.h"
 
 namespace fs = std::filesystem;
@@ -17,13 +18,6 @@ namespace {
 
 class DecoderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ravek-mp3-XXXXXX";
-        dir_ = ::mkdtemp(pattern.data());
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
     // A sine tone of about `frames` samples per channel, encoded by LAME (with its gapless tag).
@@ -44,7 +38,8 @@ protected:
         return n;
     }
 
-    std::string dir_;
+    ravektest::TempFolder temp_;
+    std::string dir_ = temp_.Path().string();
 };
 
 std::string ReadAll(const std::string& path) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AutomationError.h"
+#include "Installation.h"
 #include "NotifySink.h"
 #include "mHook.h"
 #include "mLog.h"
@@ -48,10 +49,6 @@ void RunFor(double seconds) {
 class MciTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("ravek_mci_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         mci::SetAudioSink("fakesink sync=true");
         mci::SetOutputLevels(65535, 65535);
         sink_ = std::make_unique<NotifySink>();
@@ -70,7 +67,6 @@ protected:
         mci::EndRender();
         mMedia::SetCallbackWindow(nullptr);
         sink_.reset();
-        fs::remove_all(dir_);
     }
 
     // A tone of `seconds` as WAV (and MP3 when asked), 22050 Hz mono.
@@ -112,7 +108,8 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path dir_;
+    ravektest::TempFolder temp_;
+    const fs::path dir_ = temp_.Path();
     std::unique_ptr<NotifySink> sink_;
     std::vector<Note> notes_;
 };

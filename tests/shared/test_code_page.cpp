@@ -9,6 +9,7 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
+#include "Installation.h"
 #include "ManageCodePage.h"
 
 namespace fs = std::filesystem;
@@ -37,14 +38,10 @@ private:
 class CodePageTest : public ::testing::Test {
 protected:
     CodePageTest() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ravek-cp-XXXXXX";
-        dir_ = ::mkdtemp(pattern.data());
-        file_ = dir_ + "/hklm.reg";
+        file_ = (temp_ / "hklm.reg").string();
         registry_.emplace("RAVEK_REGISTRY", file_);
         ManageCodePage::LoadLanguageTable();
     }
-    ~CodePageTest() override { fs::remove_all(dir_); }
 
     void SystemLocale(const std::string& lcid) {
         std::ofstream(file_, std::ios::binary)
@@ -55,7 +52,8 @@ protected:
         std::ofstream(file_, std::ios::binary) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\RavekVoice]\n";
     }
 
-    std::string dir_, file_;
+    ravektest::TempFolder temp_;
+    std::string file_;
     std::optional<ScopedEnv> registry_;
     ScopedEnv lcAll_{"LC_ALL", std::nullopt};
     ScopedEnv lcMessages_{"LC_MESSAGES", std::nullopt};

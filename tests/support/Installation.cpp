@@ -94,6 +94,10 @@ TempFolder::TempFolder() : path_(MakeTempRoot()) {}
 
 TempFolder::~TempFolder() {
     std::error_code ec;
+    // Make every folder removable again (a test may have locked one); links are not followed.
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
     fs::remove_all(path_, ec);
 }
 

@@ -61,7 +61,8 @@ std::string ReadFileBytes(const std::filesystem::path& file);
 // Writes bytes to a file, creating its folders.
 void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
 
-// A fresh empty folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+// A fresh empty folder under $TMPDIR (or /tmp), removed with everything in it on destruction
+// (folders a test made unreadable included).
 class TempFolder {
 public:
     TempFolder();

@@ -16,8 +16,8 @@
 #include "mSpeak.h"
 
 inline void PrintTo(const SpeechItem& item, std::ostream* os) {
-    *os << "{kind " << item.Kind << ", \"" << item.Text << "\", pos " << item.Position << ", found " << item.Found
-        << ", source " << item.Source << ", file \"" << item.File << "\"}";
+    *os << "{kind " << static_cast<int>(item.Kind) << ", \"" << item.Text << "\", pos " << item.Position << ", found "
+        << item.Found << ", source " << static_cast<int>(item.Source) << ", file \"" << item.File << "\"}";
 }
 
 struct EventRecorder : EngineEvents {
@@ -29,6 +29,10 @@ struct EventRecorder : EngineEvents {
 
 class PipelineTest : public ::testing::Test {
 protected:
+    // The tests name kinds and sources without their enum's name.
+    using enum ItemKind;
+    using enum ItemSource;
+
     void TearDown() override {
         api.reset();
         if (savedTmp) ::setenv("TMPDIR", savedTmp->c_str(), 1);
@@ -76,7 +80,7 @@ protected:
     }
 
     static SpeechItem Item(ItemKind kind, const std::string& text, int32_t position, bool found = false,
-                           const std::string& file = {}, ItemSource source = NoSource) {
+                           const std::string& file = {}, ItemSource source = ItemSource::NoSource) {
         return SpeechItem{text, position, kind, found, file, source};
     }
 

@@ -14,6 +14,7 @@
 
 #include "AutomationError.h"
 #include "EngineState.h"
+#include "Installation.h"
 #include "mLog.h"
 #include "mRecordings.h"
 
@@ -22,27 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ravek-rec-XXXXXX";
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        // Make everything removable again (a test may have locked a folder).
-        for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
-        fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using ravektest::TempFolder;
 
 void WriteFile(const std::string& path, size_t size) {
     fs::create_directories(fs::path(path).parent_path());
@@ -80,14 +61,14 @@ TEST(EnumerateFiles, WordIsTextBeforeFirstDotAndFirstFoundWins) {
     WriteFile(t / "shalom.wav", 3);
     WriteFile(t / "shalom.mp3", 3);
     WriteFile(t / "good.morning.wav", 1);
-    Walk w = Enumerate(t.path());
-    EXPECT_EQ(w.path, t.path() + "/");
+    Walk w = Enumerate(t.Path().string());
+    EXPECT_EQ(w.path, t.Path().string() + "/");
     EXPECT_EQ(w.files, 3);
     EXPECT_EQ(w.dirs, 0);
     ASSERT_EQ(w.dict.Count(), 2u);
     // Name order: the MP3 is listed before the WAV and keeps the word.
-    EXPECT_EQ(w.dict.Item("shalom"), t.path() + "/shalom.mp3");
-    EXPECT_EQ(w.dict.Item("good"), t.path() + "/good.morning.wav");
+    EXPECT_EQ(w.dict.Item("shalom"), t.Path().string() + "/shalom.mp3");
+    EXPECT_EQ(w.dict.Item("good"), t.Path().string() + "/good.morning.wav");
     EXPECT_FALSE(w.dict.Exists("good.morning"));
 }
 
@@ -96,12 +77,12 @@ TEST(EnumerateFiles, FilesOfAFolderComeBeforeItsSubFolders) {
     WriteFile(t / "a/deep/word.wav", 1);  // sorts before the root's own file by path
     WriteFile(t / "word.mp3", 1);
     WriteFile(t / "b/other.wav", 1);
-    Walk w = Enumerate(t.path() + "/");
-    EXPECT_EQ(w.path, t.path() + "/");
+    Walk w = Enumerate(t.Path().string() + "/");
+    EXPECT_EQ(w.path, t.Path().string() + "/");
     EXPECT_EQ(w.files, 3);
     EXPECT_EQ(w.dirs, 3);  // a, a/deep, b
-    EXPECT_EQ(w.dict.Item("word"), t.path() + "/word.mp3");
-    EXPECT_EQ(w.dict.Item("other"), t.path() + "/b/other.wav");
+    EXPECT_EQ(w.dict.Item("word"), t.Path().string() + "/word.mp3");
+    EXPECT_EQ(w.dict.Item("other"), t.Path().string() + "/b/other.wav");
 }
 
 TEST(EnumerateFiles, CountersAreIncreasedNotReset) {
@@ -111,7 +92,7 @@ TEST(EnumerateFiles, CountersAreIncreasedNotReset) {
     Walk w;
     w.files = 10;
     w.dirs = 5;
-    w.path = t.path();
+    w.path = t.Path().string();
     mRecordings::EnumerateFiles(w.path, "*.*", w.files, w.dirs, w.dict, false, 1255);
     EXPECT_EQ(w.files, 12);
     EXPECT_EQ(w.dirs, 6);
@@ -123,7 +104,7 @@ TEST(EnumerateFiles, NameWithoutDotIsSkippedAndTheRestOfTheFolderKept) {
     WriteFile(t / "bbb.wav", 1);
     WriteFile(t / "sub/ccc.wav", 1);
     WriteFile(t / ".hidden", 1);  // nothing before the dot: not a word
-    Walk w = Enumerate(t.path());
+    Walk w = Enumerate(t.Path().string());
     EXPECT_EQ(w.files, 4);
     EXPECT_EQ(w.dirs, 1);
     EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"bbb", "ccc"}));
@@ -132,8 +113,8 @@ TEST(EnumerateFiles, NameWithoutDotIsSkippedAndTheRestOfTheFolderKept) {
 TEST(EnumerateFiles, LowerCasesWordsOnlyWhenAsked) {
     TempFolder t;
     WriteFile(t / "Hello.WAV", 1);
-    EXPECT_TRUE(Enumerate(t.path(), "*.*", true, 1252).dict.Exists("hello"));
-    Walk mixed = Enumerate(t.path(), "*.*", false, 1252);
+    EXPECT_TRUE(Enumerate(t.Path().string(), "*.*", true, 1252).dict.Exists("hello"));
+    Walk mixed = Enumerate(t.Path().string(), "*.*", false, 1252);
     EXPECT_TRUE(mixed.dict.Exists("Hello"));
     EXPECT_FALSE(mixed.dict.Exists("hello"));
 }
@@ -144,10 +125,10 @@ TEST(EnumerateFiles, NamesTheCodePageCannotRepresentAreSkipped) {
     WriteFile(t / "\xE4\xB8\x96\xE7\x95\x8C.wav", 1);          // Chinese: "?" in 1255
     WriteFile(t / "?literal.wav", 1);
     WriteFile(t / "\xD0\x96ук.wav", 1);  // Cyrillic: "?" in 1255, fine in 1251
-    Walk hebrew = Enumerate(t.path());
+    Walk hebrew = Enumerate(t.Path().string());
     EXPECT_EQ(hebrew.files, 4);
     EXPECT_EQ(hebrew.dict.Keys(), (std::vector<std::string>{"\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"}));
-    Walk russian = Enumerate(t.path(), "*.*", false, 1251);
+    Walk russian = Enumerate(t.Path().string(), "*.*", false, 1251);
     EXPECT_TRUE(russian.dict.Exists("\xD0\x96ук"));
     EXPECT_FALSE(russian.dict.Exists("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"));
 }
@@ -157,7 +138,7 @@ TEST(EnumerateFiles, InvalidUtf8NamesAreSkipped) {
     WriteFile(t / "\xFF\xFEgarbage.wav", 1);
     WriteFile(t / "\xC3(/inside.wav", 1);  // a folder with a bad name is not entered either
     WriteFile(t / "fine.wav", 1);
-    Walk w = Enumerate(t.path());
+    Walk w = Enumerate(t.Path().string());
     EXPECT_EQ(w.dict.Keys(), std::vector<std::string>{"fine"});
     EXPECT_EQ(w.files, 1);
 }
@@ -167,7 +148,7 @@ TEST(EnumerateFiles, PatternSelectsFilesButSubFoldersAreStillWalked) {
     WriteFile(t / "one.wav", 1);
     WriteFile(t / "two.mp3", 1);
     WriteFile(t / "sub/three.WAV", 1);
-    Walk w = Enumerate(t.path(), "*.wav");
+    Walk w = Enumerate(t.Path().string(), "*.wav");
     EXPECT_EQ(w.files, 2);
     EXPECT_EQ(w.dirs, 1);
     EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"one", "three"}));
@@ -208,16 +189,16 @@ TEST(EnumerateFiles, UnreadableSubFolderIsSkipped) {
     WriteFile(t / "open/seen.wav", 1);
     WriteFile(t / "top.wav", 1);
     fs::permissions(t / "locked", fs::perms::none);
-    Walk w = Enumerate(t.path());
+    Walk w = Enumerate(t.Path().string());
     EXPECT_EQ(w.dirs, 2);
     EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"top", "seen"}));
-    EXPECT_EQ(mRecordings::FolderSize(t.path()), 2);
+    EXPECT_EQ(mRecordings::FolderSize(t.Path().string()), 2);
 }
 
 TEST(EnumerateFiles, MissingFolderOrEmptyPathAddsNothing) {
     TempFolder t;
     Walk w = Enumerate(t / "nowhere");
-    EXPECT_EQ(w.path, t / "nowhere/");
+    EXPECT_EQ(w.path, (t / "nowhere/").string());
     EXPECT_EQ(w.files, 0);
     EXPECT_EQ(w.dict.Count(), 0u);
     Walk empty = Enumerate("");
@@ -238,11 +219,11 @@ TEST(EnumerateFiles, ManyFilesInOneFolder) {
         ::close(fd);
     }
     auto start = std::chrono::steady_clock::now();
-    Walk w = Enumerate(t.path());
+    Walk w = Enumerate(t.Path().string());
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(w.files, kFiles);
     EXPECT_EQ(w.dict.Count(), static_cast<size_t>(kFiles));
-    EXPECT_EQ(w.dict.Item("w" + std::to_string(kFiles - 1)), t / ("w" + std::to_string(kFiles - 1) + ".mp3"));
+    EXPECT_EQ(w.dict.Item("w" + std::to_string(kFiles - 1)), (t / ("w" + std::to_string(kFiles - 1) + ".mp3")).string());
     EXPECT_LT(seconds, 20.0);
     std::cout << "enumerated " << kFiles << " files in " << seconds << " s\n";
 }
@@ -255,8 +236,8 @@ TEST(FolderSize, SumsFilesOfTheWholeTree) {
     WriteFile(t / "a.wav", 100);
     WriteFile(t / "sub/b.wav", 20);
     WriteFile(t / "sub/deeper/c", 3);
-    fs::create_directory_symlink(t.path(), t / "sub/loop");
-    EXPECT_EQ(mRecordings::FolderSize(t.path()), 123);
+    fs::create_directory_symlink(t.Path().string(), t / "sub/loop");
+    EXPECT_EQ(mRecordings::FolderSize(t.Path().string()), 123);
     EXPECT_EQ(mRecordings::FolderSize(t / "missing"), 0);
     EXPECT_EQ(mRecordings::FolderSize(""), 0);
 }
@@ -271,7 +252,7 @@ TEST(FolderSize, SizesBeyond32BitsAreExact) {
         fs::resize_file(t / name, static_cast<uintmax_t>(threeGiB), ec);  // sparse: no disk used
         if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();
     }
-    EXPECT_EQ(mRecordings::FolderSize(t.path()), 2 * threeGiB);
+    EXPECT_EQ(mRecordings::FolderSize(t.Path().string()), 2 * threeGiB);
 }
 
 // ---------------------------------------------------------------------------------------------
