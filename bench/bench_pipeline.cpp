@@ -1,7 +1,8 @@
 // Utterance preparation on the 200,000-word generated voice, voice 4 (all permissions): the time
 // from the Speak call to the hand-off to playback (the SpeechStart event), for paragraphs of 50,
 // 200, 1,000 and 5,000 words, half of them resolved by the smart lookup or the prefix split and
-// every dictionary clip extracted into the working folder.
+// every dictionary clip extracted into the working folder; and the renderer's time to its first
+// PCM block and to the end of the render on the same texts.
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "BenchVoice.h"
 #include "IAPI.h"
 #include "Installation.h"
+#include "Renderer.h"
 #include "mMDBConnection.h"
 #include "mSpeak.h"
 #include "mTokeniser.h"
@@ -125,6 +127,43 @@ void PhaseBreakdown(IAPI& api, std::size_t words, int runs) {
     PrintStats("  file production (clip extraction) (ms)", Summarise(files), "ms");
 }
 
+// The renderer on the same voice: from the Render call to the first PCM block, and the whole
+// render (every clip read from the binary files and decoded; no files written).
+void RendererTimes(Verdicts& v, std::size_t words, int runs) {
+    struct FirstBlock : ravek::RenderSink {
+        std::optional<Clock::time_point> first;
+        int64_t frames = 0;
+        void Word(int32_t, int64_t) override {}
+        void Pcm(const ravek::PcmBlock& b) override {
+            if (!first) first = Clock::now();
+            frames += static_cast<int64_t>(b.frames);
+        }
+    };
+    ravek::Renderer renderer({.voice = 4});
+    std::vector<double> firstMs, wholeMs;
+    double seconds = 0;
+    for (int i = 0; i < runs + 1; ++i) {
+        const std::string text = BigVoiceParagraph(words, 2000 + static_cast<uint64_t>(i));
+        FirstBlock sink;
+        const auto t0 = Clock::now();
+        renderer.Render(text, sink);
+        const auto t1 = Clock::now();
+        if (!sink.first) {
+            std::printf("  the renderer delivered no audio for %zu words\n", words);
+            return;
+        }
+        if (i == 0) continue;  // warms up
+        firstMs.push_back(MillisecondsBetween(t0, *sink.first));
+        wholeMs.push_back(MillisecondsBetween(t0, t1));
+        seconds = static_cast<double>(sink.frames) / ravek::Renderer::kSampleRate;
+    }
+    std::printf("  renderer, %zu words (%.1f s of audio):\n", words, seconds);
+    const Stats first = Summarise(firstMs);
+    PrintStats("  Render to the first PCM block (ms)", first, "ms");
+    PrintStats("  whole render (ms)", Summarise(wholeMs), "ms");
+    if (words == 200) Target(v, "200-word paragraph, Render to first PCM block (median)", first.median, 40, "ms");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,6 +210,9 @@ int main(int argc, char** argv) {
     std::printf("\n  curve (median):   words       ms    us/word\n");
     for (const auto& [words, ms] : curve)
         std::printf("                  %6zu %8.2f %10.1f\n", words, ms, ms * 1000 / static_cast<double>(words));
+
+    RendererTimes(v, 200, std::max(3, static_cast<int>(20 * args.scale)));
+    if (args.maxWords >= 1000) RendererTimes(v, 1000, std::max(1, static_cast<int>(3 * args.scale)));
 
     // Phase breakdown on the engine's own functions (outside a request).
     fs::create_directories(work / "phases");

@@ -24,8 +24,11 @@ std::string VariantText(const RegistryVariant& value) {
     return std::get<std::string>(value);
 }
 
-RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName) {
-    auto path = root == RootKey::LocalMachine ? RegistryFile::LocalMachinePath() : RegistryFile::CurrentUserPath();
+RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName,
+                                 const std::filesystem::path& localMachineFile) {
+    auto path = root == RootKey::CurrentUser  ? RegistryFile::CurrentUserPath()
+                : localMachineFile.empty() ? RegistryFile::LocalMachinePath()
+                                           : localMachineFile;
     RegistryFile::Document doc = RegistryFile::Document::Load(path);
     std::string key = RootName(root) + "\\" + subKey;
     auto value = doc.Find(key, valueName);

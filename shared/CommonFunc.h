@@ -16,7 +16,9 @@ using RegistryVariant = std::variant<std::string, int32_t>;
 // The variant as text (a number in decimal).
 std::string VariantText(const RegistryVariant& value);
 
-RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName);
+// `localMachineFile` replaces the default file of HKEY_LOCAL_MACHINE when not empty.
+RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName,
+                                 const std::filesystem::path& localMachineFile = {});
 
 // Status of the last registry read: 0 success, 2 key or value not found.
 long LastRegistryStatus();

@@ -78,9 +78,9 @@ void LoadLanguageTable() {
         locales.Add(k, "4");
 }
 
-long GetSystemLanguageIndex() {
+long GetSystemLanguageIndex(const std::filesystem::path& registryFile) {
     auto value = CommonFunc::GetRegistryValue(CommonFunc::RootKey::LocalMachine,
-                                              "System\\CurrentControlSet\\Control\\Nls\\Language", "Default");
+                                              "System\\CurrentControlSet\\Control\\Nls\\Language", "Default", registryFile);
     std::string lcid = CommonFunc::VariantText(value);
     if (CommonFunc::LastRegistryStatus() != 0) lcid = LcidOfPosixLocale(CurrentPosixLocale());
     const std::string* item = locales.Find(lcid);

@@ -1,6 +1,7 @@
 #pragma once
 // The language tables shared by every program: four languages (1 Hebrew, 2 Russian, 3 English,
 // 4 Arabic, which is also the fallback) and the locale identifiers that map onto them.
+#include <filesystem>
 #include <string>
 
 namespace ManageCodePage {
@@ -9,7 +10,8 @@ void LoadLanguageTable();
 // Language of the system's default locale: the registry value "Default" of
 // HKLM\System\CurrentControlSet\Control\Nls\Language, or, when the registry file has none, the
 // identifier derived from the POSIX locale (LC_ALL, LC_MESSAGES, LANG). 4 when not in the table.
-long GetSystemLanguageIndex();
+// `registryFile` replaces the default HKEY_LOCAL_MACHINE file when not empty.
+long GetSystemLanguageIndex(const std::filesystem::path& registryFile = {});
 void GetLanguageKeySuffix(long languageIndex, std::string& suffix);
 std::string GetLanguageLcid(long languageIndex);
 long GetLanguageOffset(long languageIndex);

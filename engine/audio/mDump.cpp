@@ -62,16 +62,23 @@ void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, c
     std::error_code ec;
     if (dumpFolder.empty() || !fs::is_directory(dumpFolder, ec))
         RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "dump folder \"" + dumpFolder + "\" does not exist");
+    const ClipLocation clip = LocateClip(state, voice, word);
+    mIndexFiles::ExtractClip(clip.BinPath, clip.Position, clip.Length, OutputPath(dumpFolder, word));
+}
+
+}  // namespace
+
+ClipLocation LocateClip(const EngineState& state, int32_t voice, const std::string& word) {
+    const int slot = EngineState::DataSlot(voice);
+    if (slot > 1) RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice " + std::to_string(voice + 1) + " has no dictionary");
     const std::string* entry = state.IndexDictionary(slot).Find(word);
     if (!entry) RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the word is not in the index");
     const IndexEntry clip = ParseEntry(*entry);
     if (clip.Length <= 0 || clip.Position <= 0 || clip.FileNumber <= 0)
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "index entry \"" + *entry + "\" names no clip");
-    const std::string binPath = mIndexFiles::BinFilePath(state.Settings.ApplicationPath, kSlotVoiceNames[slot], clip.FileNumber);
-    mIndexFiles::ExtractClip(binPath, clip.Position, clip.Length, OutputPath(dumpFolder, word));
+    return ClipLocation{mIndexFiles::BinFilePath(state.Settings.ApplicationPath, kSlotVoiceNames[slot], clip.FileNumber),
+                        clip.Position, clip.Length};
 }
-
-}  // namespace
 
 std::string DumpNameOf(const std::string& word) {
     std::string name;

@@ -17,4 +17,14 @@ std::string DumpNameOf(const std::string& word);
 // writes no file and logs "Dump word (<word>) FAILED: <reason>".
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word);
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state);
+
+// Where the clip of `word` lies in the binary files of `voice`'s data slot: the bytes
+// [Position, Position + Length - 1] (1-based) of BinPath. Raises the error DumpFile would log (no
+// dictionary for the voice, word not in the index, bad entry); the file itself is not examined.
+struct ClipLocation {
+    std::string BinPath;
+    int64_t Position = 0;
+    int64_t Length = 0;
+};
+ClipLocation LocateClip(const EngineState& state, int32_t voice, const std::string& word);
 }  // namespace mDump

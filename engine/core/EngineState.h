@@ -65,6 +65,8 @@ struct EngineState {
     std::chrono::system_clock::time_point LastFolderCheck{};
 
     EngineSettings Settings;
+    // The HKEY_LOCAL_MACHINE registry file start-up reads; empty: $RAVEK_REGISTRY or its default.
+    std::string RegistryPath;
     int32_t LanguageClass = 0;
     std::string LanguageKeySuffix;
     int32_t LocaleId = 1037;

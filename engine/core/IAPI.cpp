@@ -27,8 +27,9 @@ constexpr const char* kMainKey = "Software\\RavekVoice";
 constexpr const char* kMaleIndexVoice = "Galev";
 constexpr const char* kFemaleIndexVoice = "Sevra";
 
-std::string Registry(const std::string& key, const std::string& name) {
-    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(RootKey::LocalMachine, key, name));
+// A value of the engine's HKEY_LOCAL_MACHINE registry file (see EngineState::RegistryPath).
+std::string Registry(const EngineState& state, const std::string& key, const std::string& name) {
+    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(RootKey::LocalMachine, key, name, state.RegistryPath));
 }
 
 bool LevelAbove0() { return mLog::GetLogLevel() > 0; }
@@ -61,25 +62,25 @@ void IAPI::ReadSettings() {
     EngineSettings& set = s.Settings;
     const std::string languageKey = std::string(kMainKey) + s.LanguageKeySuffix;
     // The values are read in a fixed order; the log starts as soon as its folder and level are known.
-    set.MyRecordsPath = Registry(kMainKey, "MyRecordsPath");
-    set.ApplicationPath = Registry(kMainKey, "ApplicationPath");
-    set.ParametersINIFileName = Registry(languageKey, "ParametersINIFileName");
-    set.SequenceLen = ToLong("SequenceLen", Registry(kMainKey, "SequenceLen"), 4);
-    set.TimeBetweenMyFoldersCheck = ToLong("TimeBetweenMyFoldersCheck", Registry(kMainKey, "TimeBetweenMyFoldersCheck"), 60);
-    set.MaleVoiceName = Registry(languageKey, "MaleVoiceName");
-    set.FemaleVoiceName = Registry(languageKey, "FemaleVoiceName");
-    set.MaleVoiceName1 = Registry(languageKey, "MaleVoiceName1");
-    set.FemaleVoiceName1 = Registry(languageKey, "FemaleVoiceName1");
-    set.SystemVoicePath = Registry(kMainKey, "SystemVoicePath");
-    set.LogLocation = Registry(kMainKey, "LogLocation");
-    set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), 99);
+    set.MyRecordsPath = Registry(s, kMainKey, "MyRecordsPath");
+    set.ApplicationPath = Registry(s, kMainKey, "ApplicationPath");
+    set.ParametersINIFileName = Registry(s, languageKey, "ParametersINIFileName");
+    set.SequenceLen = ToLong("SequenceLen", Registry(s, kMainKey, "SequenceLen"), 4);
+    set.TimeBetweenMyFoldersCheck = ToLong("TimeBetweenMyFoldersCheck", Registry(s, kMainKey, "TimeBetweenMyFoldersCheck"), 60);
+    set.MaleVoiceName = Registry(s, languageKey, "MaleVoiceName");
+    set.FemaleVoiceName = Registry(s, languageKey, "FemaleVoiceName");
+    set.MaleVoiceName1 = Registry(s, languageKey, "MaleVoiceName1");
+    set.FemaleVoiceName1 = Registry(s, languageKey, "FemaleVoiceName1");
+    set.SystemVoicePath = Registry(s, kMainKey, "SystemVoicePath");
+    set.LogLocation = Registry(s, kMainKey, "LogLocation");
+    set.LogLevel = ToInteger("LogLevel", Registry(s, kMainKey, "LogLevel"), 99);
     mLog::LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
-    set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
+    set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(s, kMainKey, "PlaybackAccelerationRate"), 0);
     set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
     set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
-    set.ConvertMP32WAV = ToBoolean(Registry(kMainKey, "ConvertMP32WAV"));
-    set.AvoidShortNames = ToBoolean(Registry(kMainKey, "AvoidShortNames"));
-    set.AudioSink = Registry(kMainKey, "AudioSink");
+    set.ConvertMP32WAV = ToBoolean(Registry(s, kMainKey, "ConvertMP32WAV"));
+    set.AvoidShortNames = ToBoolean(Registry(s, kMainKey, "AvoidShortNames"));
+    set.AudioSink = Registry(s, kMainKey, "AudioSink");
     if (s.LanguageClass == 3) set.MissingWordSignal = AnsiText::ToLower(set.MissingWordSignal);
 }
 
@@ -208,7 +209,7 @@ void IAPI::DetectBinaryFiles() {
 void IAPI::RunStartUp() {
     EngineState& s = state_;
     ManageCodePage::LoadLanguageTable();
-    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex();
+    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex(s.RegistryPath);
     std::string suffix;
     ManageCodePage::GetLanguageKeySuffix(s.LanguageClass, suffix);
     s.LanguageKeySuffix = suffix.empty() ? "" : "\\" + suffix;

@@ -34,6 +34,8 @@ public:
     void SetSystemVolume(int16_t leftVol, int16_t rightVol);
 
     void SetEventSink(EngineEvents* events) { state_.Events = events; }
+    // The HKEY_LOCAL_MACHINE registry file Initialise reads (empty: $RAVEK_REGISTRY or its default).
+    void SetRegistryFile(const std::string& path) { state_.RegistryPath = path; }
     EngineState& State() { return state_; }
     const EngineState& State() const { return state_; }
 

@@ -79,17 +79,40 @@ void EndRequest(EngineState& state, bool speechStarted) {
     mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
 }
 
+std::vector<SpeechItem> MatchedItems(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
+                                     const Dictionary& wordSet) {
+    std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
+    items = mTokeniser::CompactBreaks(items);
+    mMDBConnection::ReadBatch batch;  // the smart lookups of the request in one read transaction
+    return mWordResolution::MatchSequences(state, items);
+}
+
 }  // namespace
 
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
                                          const Dictionary& wordSet) {
-    std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
-    items = mTokeniser::CompactBreaks(items);
-    {
-        mMDBConnection::ReadBatch batch;  // the smart lookups of the request in one read transaction
-        items = mWordResolution::MatchSequences(state, items);
+    return mUtterance::ProduceFiles(state, MatchedItems(state, text, sentenceSet, wordSet));
+}
+
+std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& text) {
+    mLog::ProcTrace trace;
+    mLog::ProcEnter(trace, kSpeakProc, 99);
+    std::vector<SpeechItem> items;
+    try {
+        TakeSelectedVoice(state);
+        state.ActiveSlot();
+        if (!AnsiText::IsValidUtf8(text))
+            RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the text is not valid UTF-8");
+        mRecordings::RefreshIfChanged(state);
+        items = mUtterance::ResolveItems(state, MatchedItems(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
+                                                             SeparatorSet(state.WordSet, "word separators")));
+    } catch (const AutomationError& e) {
+        mLog::TraceError(trace, e.Number(), -9999, e.Description());
+    } catch (const std::exception& e) {
+        mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
     }
-    return mUtterance::ProduceFiles(state, items);
+    mLog::ProcExit(trace, 99);
+    return items;
 }
 
 int32_t Speak(EngineState& state, const std::string& text) {

@@ -18,4 +18,9 @@ int32_t Speak(EngineState& state, const std::string& text);
 // files are written to state.CurrentDumpFolder.
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
                                          const Dictionary& wordSet);
+// The utterance of `text` as Speak would prepare it, for a renderer that reads the clips itself:
+// the same checks and errors as Speak (source "RavekVoice.exe!Speak": bad voice, text not UTF-8,
+// empty text), the user recordings refreshed when due, items resolved by
+// mUtterance::ResolveItems. No working folder, no file, no event; the engine stays idle.
+std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& text);
 }  // namespace mSpeak

@@ -101,6 +101,16 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
     return output;
 }
 
+std::vector<SpeechItem> ResolveItems(EngineState& state, const std::vector<SpeechItem>& input) {
+    std::vector<SpeechItem> output;
+    output.reserve(input.size());
+    for (const SpeechItem& item : input) {
+        if (item.Kind == Word && !item.Found) mMissingWord::ExpandMissingWord(state, item, output);
+        else output.push_back(item);
+    }
+    return output;
+}
+
 bool HasPlayableItem(const EngineState& state, const std::vector<SpeechItem>& utterance) {
     for (const SpeechItem& item : utterance) {
         if (item.Text.empty()) continue;

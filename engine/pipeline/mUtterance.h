@@ -12,6 +12,11 @@ struct EngineState;
 namespace mUtterance {
 
 std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input);
+// The same items as ProduceFiles without writing any file, for a caller that reads the clips
+// itself: missing words go to the missing-word policy; dictionary items keep the name their
+// extracted clip would have (mDump::LocateClip finds the clip), recordings their own path.
+// Expects neither MP3-to-WAVE conversion nor short names (they would need files).
+std::vector<SpeechItem> ResolveItems(EngineState& state, const std::vector<SpeechItem>& input);
 
 // "<CurrentDumpFolder>f<n><extension>" with n the next value of DumpFileCounter.
 std::string NextNumberedName(EngineState& state, const std::string& extension);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -113,7 +114,8 @@ std::array<unsigned char, kWaveHeaderSize> WaveHeader(long rate, int channels, u
 }
 
 // Opens the MP3 for decoding to 16-bit signed samples at its own rate and channel count, with
-// gapless trimming. Returns null (and the reason) when the library or the file refuses.
+// gapless trimming. Returns null (and the reason) when the library or the file refuses. Without
+// an input the decoder is returned unopened.
 DecoderHandle OpenDecoder(const char* input, std::string& reason) {
     static const int initialised = mpg123_init();
     if (initialised != MPG123_OK) {
@@ -133,7 +135,7 @@ DecoderHandle OpenDecoder(const char* input, std::string& reason) {
     mpg123_rates(&rates, &rateCount);
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(h.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(h.get(), input) != MPG123_OK) {
+    if (input && mpg123_open(h.get(), input) != MPG123_OK) {
         reason = mpg123_strerror(h.get());
         return nullptr;
     }
@@ -215,21 +217,47 @@ int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status) 
     return kOk;
 }
 
-std::optional<DecodedMp3> DecodeMp3File(const std::string& input) {
-    std::string reason;
-    DecoderHandle h = OpenDecoder(input.c_str(), reason);
-    if (!h) return std::nullopt;
+namespace {
+
+// A read-only stream over bytes in memory, read by the decoder through its reader callbacks.
+struct MemoryStream {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    size_t position = 0;
+};
+
+mpg123_ssize_t ReadMemory(void* handle, void* buffer, size_t count) {
+    auto* stream = static_cast<MemoryStream*>(handle);
+    const size_t n = std::min(count, stream->size - stream->position);
+    if (n > 0) std::memcpy(buffer, stream->data + stream->position, n);
+    stream->position += n;
+    return static_cast<mpg123_ssize_t>(n);
+}
+
+off_t SeekMemory(void* handle, off_t offset, int whence) {
+    auto* stream = static_cast<MemoryStream*>(handle);
+    const off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off_t>(stream->position)
+                                                                    : static_cast<off_t>(stream->size);
+    if ((whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) || base + offset < 0 ||
+        static_cast<size_t>(base + offset) > stream->size)
+        return -1;
+    stream->position = static_cast<size_t>(base + offset);
+    return static_cast<off_t>(stream->position);
+}
+
+// Reads the whole stream of an opened decoder into memory.
+std::optional<DecodedMp3> ReadAll(mpg123_handle* h) {
     DecodedMp3 decoded;
     int encoding = 0;
-    if (mpg123_getformat(h.get(), &decoded.rate, &decoded.channels, &encoding) != MPG123_OK ||
+    if (mpg123_getformat(h, &decoded.rate, &decoded.channels, &encoding) != MPG123_OK ||
         encoding != MPG123_ENC_SIGNED_16)
         return std::nullopt;
-    mpg123_format_none(h.get());
-    mpg123_format(h.get(), decoded.rate, decoded.channels, encoding);
+    mpg123_format_none(h);
+    mpg123_format(h, decoded.rate, decoded.channels, encoding);
     std::vector<unsigned char> buffer(32 * 1024);
     for (;;) {
         size_t done = 0;
-        const int rc = mpg123_read(h.get(), buffer.data(), buffer.size(), &done);
+        const int rc = mpg123_read(h, buffer.data(), buffer.size(), &done);
         const size_t old = decoded.samples.size();
         decoded.samples.resize(old + done / kBytesPerSample);
         std::memcpy(decoded.samples.data() + old, buffer.data(), (done / kBytesPerSample) * kBytesPerSample);
@@ -237,5 +265,27 @@ std::optional<DecodedMp3> DecodeMp3File(const std::string& input) {
         if (rc != MPG123_OK) return std::nullopt;
     }
     if (decoded.samples.empty()) return std::nullopt;
+    return decoded;
+}
+
+}  // namespace
+
+std::optional<DecodedMp3> DecodeMp3File(const std::string& input) {
+    std::string reason;
+    DecoderHandle h = OpenDecoder(input.c_str(), reason);
+    if (!h) return std::nullopt;
+    return ReadAll(h.get());
+}
+
+std::optional<DecodedMp3> DecodeMp3Bytes(const void* data, std::size_t size) {
+    std::string reason;
+    DecoderHandle h = OpenDecoder(nullptr, reason);
+    if (!h) return std::nullopt;
+    MemoryStream stream{static_cast<const unsigned char*>(data), size, 0};
+    if (mpg123_replace_reader_handle(h.get(), ReadMemory, SeekMemory, nullptr) != MPG123_OK ||
+        mpg123_open_handle(h.get(), &stream) != MPG123_OK)
+        return std::nullopt;
+    std::optional<DecodedMp3> decoded = ReadAll(h.get());
+    mpg123_close(h.get());  // the stream lives on this frame only
     return decoded;
 }

@@ -25,3 +25,6 @@ struct DecodedMp3 {
     std::vector<int16_t> samples;
 };
 std::optional<DecodedMp3> DecodeMp3File(const std::string& input);
+// The same for MP3 data held in memory (a clip read from a dictionary binary file): the bytes are
+// read through a seekable in-memory stream, so the gapless trimming is that of a file.
+std::optional<DecodedMp3> DecodeMp3Bytes(const void* data, std::size_t size);

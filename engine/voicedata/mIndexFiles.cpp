@@ -208,7 +208,7 @@ std::string IndexFilePath(const std::string& applicationPath, const std::string&
     return applicationPath + "/RavekDictionary/Ravek-Index__" + voiceName + ".txt";
 }
 
-void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath) {
+std::vector<char> ReadClip(const std::string& binPath, int64_t position, int64_t length) {
     if (position < 1 || length < 0)
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "clip at position " + std::to_string(position) +
                                                                       " of length " + std::to_string(length) + " in " + binPath);
@@ -229,7 +229,11 @@ void ExtractClip(const std::string& binPath, int64_t position, int64_t length, c
     std::vector<char> buffer(static_cast<std::size_t>(length));
     if (!ReadAt(in.get(), buffer, static_cast<off_t>(position - 1)))
         FileError(RuntimeErrors::InputPastEndOfFile, "short read from binary file", binPath);
+    return buffer;
+}
 
+void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath) {
+    const std::vector<char> buffer = ReadClip(binPath, position, length);
     FileDescriptor out(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out) {
         std::error_code ec;

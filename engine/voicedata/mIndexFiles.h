@@ -2,6 +2,7 @@
 // The recorded dictionary of a voice: an index text file and numbered binary files of MP3 clips.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Dictionary.h"
 
@@ -13,6 +14,9 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n);
 // "<applicationPath>/RavekDictionary/Ravek-Index__<voice>.txt"
 std::string IndexFilePath(const std::string& applicationPath, const std::string& voiceName);
+// Bytes [position, position + length - 1] (1-based) of `binPath`. Raises an AutomationError naming
+// the file when it cannot be read or the clip does not lie wholly inside it.
+std::vector<char> ReadClip(const std::string& binPath, int64_t position, int64_t length);
 // Copies bytes [position, position + length - 1] (1-based) of `binPath` into `outPath`, replacing
 // it. Raises an AutomationError naming the file on failure; a partial output is removed.
 void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath);

@@ -258,7 +258,8 @@ void EnsureMyRecordsRoot(EngineState& state) {
     // An empty path would name no folder at all: say which setting is missing and where it is read.
     if (root.empty())
         RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "MyRecordsPath is not set in the registry file " +
-                                                              RegistryFile::LocalMachinePath().string());
+                                                              (state.RegistryPath.empty() ? RegistryFile::LocalMachinePath().string()
+                                                                                              : state.RegistryPath));
     CreateFolder(root);
     CreateFolder(VoiceFolder(state, 0));
     CreateFolder(VoiceFolder(state, 1));

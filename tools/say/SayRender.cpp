@@ -1,114 +1,100 @@
-// ravek-say --output: an engine in this process renders the utterance into one WAVE file. The
-// media layer's render mode writes decoded audio as fast as it decodes; the playlist advances on
-// the engine's completion notifications, which this program dispatches from its own main loop.
+// ravek-say --output: the engine's renderer speaks the text into one WAVE file. The render runs
+// on a worker thread while the main thread waits on its GLib loop for the end, the deadline or
+// Ctrl-C; the last two cancel the render.
 #include <glib-unix.h>
 #include <glib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <array>
+#include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "AutomationError.h"
-#include "IAPI.h"
+#include "Renderer.h"
 #include "SayModes.h"
-#include "mci.h"
-
-namespace fs = std::filesystem;
 
 namespace say {
 namespace {
 
-// The WAVE file is written under a temporary name beside the target and renamed only when
-// complete, so a failure never leaves a half-written file under the name asked for.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target) : target_(target) {
-        const fs::path t(target);
-        const fs::path folder = t.has_parent_path() ? t.parent_path() : fs::path(".");
-        std::string pattern = (folder / ("." + t.filename().string() + ".XXXXXX")).string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        const int fd = ::mkstemp(buffer.data());
-        if (fd < 0) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        ::close(fd);
-        path_ = buffer.data();
-    }
-    ~TemporaryFile() {
-        if (!path_.empty() && !committed_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
+constexpr size_t kWaveHeaderSize = 44;
+constexpr int kChannels = 2;
+constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;  // what the header's 32-bit sizes can describe
 
-    bool Created() const { return !path_.empty(); }
-    const std::string& Error() const { return error_; }
-    const std::string& Path() const { return path_; }
-    // Gives the file its final name; false (errno set) when the rename fails.
-    bool Commit() {
-        // mkstemp makes the file private; the result is an ordinary file like any other output.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(path_.c_str(), 0666 & ~mask);
-        if (std::rename(path_.c_str(), target_.c_str()) != 0) return false;
-        committed_ = true;
-        return true;
+void Put(std::array<unsigned char, kWaveHeaderSize>& h, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) h[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// The canonical 44-byte header of 16-bit PCM at the renderer's rate, stereo.
+std::array<unsigned char, kWaveHeaderSize> WaveHeader(uint32_t dataBytes) {
+    std::array<unsigned char, kWaveHeaderSize> h{};
+    std::memcpy(&h[0], "RIFF", 4);
+    Put(h, 4, 36 + dataBytes, 4);
+    std::memcpy(&h[8], "WAVEfmt ", 8);
+    Put(h, 16, 16, 4);
+    Put(h, 20, 1, 2);  // PCM
+    Put(h, 22, kChannels, 2);
+    Put(h, 24, ravek::Renderer::kSampleRate, 4);
+    Put(h, 28, ravek::Renderer::kSampleRate * kChannels * 2, 4);
+    Put(h, 32, kChannels * 2, 2);
+    Put(h, 34, 16, 2);
+    std::memcpy(&h[36], "data", 4);
+    Put(h, 40, dataBytes, 4);
+    return h;
+}
+
+// Writes the rendered audio after a placeholder header and prints the events as they come.
+class WaveSink : public ravek::RenderSink {
+public:
+    WaveSink(AtomicFile& file, EventPrinter& printer) : file_(file), printer_(printer) {
+        file_.Write(WaveHeader(0).data(), kWaveHeaderSize);
+    }
+    void Started() override { printer_.SpeechStart(); }
+    void Word(int32_t wordIndex, int64_t) override { printer_.WordStart(wordIndex); }
+    void Pcm(const ravek::PcmBlock& block) override {
+        const size_t bytes = block.frames * static_cast<size_t>(block.channels) * sizeof(int16_t);
+        if (dataBytes_ + bytes > kMaxDataBytes) throw std::runtime_error("the speech is too long for a WAVE file");
+        file_.Write(block.samples, bytes);
+        dataBytes_ += bytes;
+    }
+    // Completes the header with the sizes now known.
+    void Finish() {
+        const auto header = WaveHeader(static_cast<uint32_t>(dataBytes_));
+        file_.WriteAt(0, header.data(), kWaveHeaderSize);
     }
 
 private:
-    std::string target_;
-    std::string path_;
-    std::string error_;
-    bool committed_ = false;
-};
-
-// Render mode is left on every way out, so the media layer's file is closed.
-class RenderMode {
-public:
-    explicit RenderMode(const std::string& path) : result_(mci::BeginRender(path)) {}
-    ~RenderMode() {
-        if (active()) mci::EndRender();
-    }
-    RenderMode(const RenderMode&) = delete;
-    RenderMode& operator=(const RenderMode&) = delete;
-    bool active() const { return result_ == 0 && mci::IsRendering(); }
-    uint32_t result() const { return result_; }
-    uint32_t End() { return mci::EndRender(); }
-
-private:
-    uint32_t result_;
-};
-
-class RenderEvents : public EngineEvents {
-public:
-    explicit RenderEvents(EventPrinter& printer) : printer_(printer) {}
-    void SpeechStart() override { printer_.SpeechStart(); }
-    void WordStart(int32_t wordIndex) override { printer_.WordStart(wordIndex); }
-    void Speechend() override {
-        printer_.Speechend();
-        ended = true;
-    }
-    bool ended = false;
-
-private:
+    AtomicFile& file_;
     EventPrinter& printer_;
+    uint64_t dataBytes_ = 0;
 };
 
-// Flags set by GLib sources while the loop below waits.
+void ReportAutomationError(const std::string& what, const AutomationError& e) {
+    ReportEngineError(what, EngineError{std::to_string(e.Number()), e.Source(), e.Description()});
+}
+
+// What the render thread left behind.
+struct Outcome {
+    std::atomic<bool> finished{false};
+    std::optional<ravek::RenderResult> result;
+    std::optional<AutomationError> engineError;
+    std::string otherError;
+};
+
+// Flags set by GLib sources while the main thread waits.
 struct Wait {
     bool timedOut = false;
     bool interrupted = false;
 };
 
-// Runs the engine's main context until Speechend, the deadline or a signal.
-void RunUntilEnd(const RenderEvents& events, double timeoutSeconds, Wait& wait) {
+// Runs the default main context until the render thread finishes, the deadline or a signal.
+void WaitForEnd(const Outcome& outcome, double timeoutSeconds, Wait& wait) {
     std::vector<guint> sources;
     sources.push_back(g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), [](gpointer data) -> gboolean {
         static_cast<Wait*>(data)->timedOut = true;
@@ -119,90 +105,79 @@ void RunUntilEnd(const RenderEvents& events, double timeoutSeconds, Wait& wait) 
             static_cast<Wait*>(data)->interrupted = true;
             return G_SOURCE_CONTINUE;
         }, &wait));
-    while (!events.ended && !wait.timedOut && !wait.interrupted) g_main_context_iteration(nullptr, TRUE);
+    while (!outcome.finished && !wait.timedOut && !wait.interrupted) g_main_context_iteration(nullptr, TRUE);
     for (guint source : sources) g_source_remove(source);
 }
 
-void ReportAutomationError(const std::string& what, const AutomationError& e) {
-    ReportEngineError(what, EngineError{std::to_string(e.Number()), e.Source(), e.Description()});
-}
-
-int Render(IAPI& engine, const Request& request, RenderEvents& events, TemporaryFile& file) {
-    try {
-        engine.Initialise();
-    } catch (const AutomationError& e) {
-        ReportAutomationError("Initialise", e);
-        return kExitFailure;
-    }
-    try {
-        engine.SelectVoice(request.voice);
-    } catch (const AutomationError& e) {
-        ReportAutomationError("SelectVoice", e);
-        return kExitFailure;
-    }
-    RenderMode render(file.Path());
-    if (!render.active()) {
-        std::fprintf(stderr, "ravek-say: cannot write %s: %s\n", file.Path().c_str(), mci::mciGetErrorString(render.result()).c_str());
-        return kExitFailure;
-    }
-    try {
-        engine.Speak(request.text);
-    } catch (const AutomationError& e) {
-        ReportAutomationError("Speak", e);
-        return kExitFailure;
-    }
+// Renders on a worker thread; returns the exit code.
+int RenderText(ravek::Renderer& renderer, const Request& request, WaveSink& sink) {
+    Outcome outcome;
+    std::thread worker([&] {
+        try {
+            outcome.result = renderer.Render(request.text, sink);
+        } catch (const AutomationError& e) {
+            outcome.engineError = e;
+        } catch (const std::exception& e) {
+            outcome.otherError = e.what();
+        }
+        outcome.finished = true;
+        g_main_context_wakeup(nullptr);
+    });
     Wait wait;
-    RunUntilEnd(events, SpeechTimeoutSeconds(request), wait);
-    if (!events.ended) {
-        engine.StopSpeak();
+    WaitForEnd(outcome, SpeechTimeoutSeconds(request), wait);
+    if (!outcome.finished) renderer.Cancel();
+    worker.join();
+    if (outcome.engineError) {
+        ReportAutomationError("Speak", *outcome.engineError);
+        return kExitFailure;
+    }
+    if (!outcome.otherError.empty()) {
+        std::fprintf(stderr, "ravek-say: cannot write %s: %s\n", request.output.c_str(), outcome.otherError.c_str());
+        return kExitFailure;
+    }
+    if (outcome.result != ravek::RenderResult::Completed) {
         if (wait.interrupted) return 128 + SIGINT;
         std::fprintf(stderr, "ravek-say: the engine did not finish the speech within %.0f s; nothing written\n",
                      SpeechTimeoutSeconds(request));
         return kExitFailure;
     }
-    if (const uint32_t code = render.End(); code != 0) {
-        std::fprintf(stderr, "ravek-say: cannot complete %s: %s\n", file.Path().c_str(), mci::mciGetErrorString(code).c_str());
-        return kExitFailure;
-    }
     return kExitOk;
-}
-
-// The engine extracts every clip of the utterance into a working folder under $TMPDIR and reads
-// it back at once. Without a TMPDIR of the user's choice that scratch work goes to memory
-// (/dev/shm) when the machine has it: on a disk file system creating a thousand small files
-// costs more than decoding them.
-void PreferMemoryScratch() {
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp && *tmp) return;
-    struct stat st {};
-    if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK | X_OK) == 0)
-        ::setenv("TMPDIR", "/dev/shm", 1);
 }
 
 }  // namespace
 
 int RenderToFile(const Request& request) {
-    PreferMemoryScratch();
-    TemporaryFile file(request.output);
-    if (!file.Created()) {
-        std::fprintf(stderr, "ravek-say: cannot create a file beside %s: %s\n", request.output.c_str(), file.Error().c_str());
+    std::optional<AtomicFile> file;
+    try {
+        file.emplace(request.output);
+    } catch (const std::filesystem::filesystem_error& e) {
+        std::fprintf(stderr, "ravek-say: cannot create a file beside %s: %s\n", request.output.c_str(), e.code().message().c_str());
+        return kExitFailure;
+    }
+    std::optional<ravek::Renderer> renderer;
+    try {
+        renderer.emplace(ravek::RendererSettings{});
+    } catch (const AutomationError& e) {
+        ReportAutomationError("Initialise", e);
+        return kExitFailure;
+    }
+    try {
+        renderer->SelectVoice(request.voice);
+    } catch (const AutomationError& e) {
+        ReportAutomationError("SelectVoice", e);
         return kExitFailure;
     }
     EventPrinter printer(request.text, request.events);
-    RenderEvents events(printer);
-    int code = kExitFailure;
-    {
-        IAPI engine;
-        engine.SetEventSink(&events);
-        code = Render(engine, request, events, file);
-        engine.SetEventSink(nullptr);
-    }
-    if (code != kExitOk) return code;
-    if (!file.Commit()) {
-        std::fprintf(stderr, "ravek-say: cannot rename %s to %s: %s\n", file.Path().c_str(), request.output.c_str(),
-                     std::strerror(errno));
+    try {
+        WaveSink sink(*file, printer);
+        if (const int code = RenderText(*renderer, request, sink); code != kExitOk) return code;
+        sink.Finish();
+        file->Commit();
+    } catch (const std::filesystem::filesystem_error& e) {
+        std::fprintf(stderr, "ravek-say: cannot write %s: %s\n", request.output.c_str(), e.code().message().c_str());
         return kExitFailure;
     }
+    printer.Speechend();
     return kExitOk;
 }
 
