@@ -83,7 +83,7 @@ Value ParseData(const std::string& data, const std::string& file, int line, cons
         std::stringstream ss(bytes);
         std::string byte;
         while (std::getline(ss, byte, ',')) {
-            byte.erase(std::remove_if(byte.begin(), byte.end(), ::isspace), byte.end());
+            byte.erase(std::remove_if(byte.begin(), byte.end(), [](unsigned char c) { return std::isspace(c) != 0; }), byte.end());
             if (byte.size() != 2 || byte.find_first_not_of("0123456789abcdef") != std::string::npos)
                 where("truncated or bad hex byte \"" + byte + "\"");
         }
