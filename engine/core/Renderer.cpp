@@ -71,7 +71,7 @@ std::optional<ClipSource> SourceOf(const EngineState& state, const SpeechItem& i
     if (item.Text.empty()) return std::nullopt;
     switch (item.Kind) {
         case ItemKind::Word:
-            if (item.Source == FromDictionary) {
+            if (item.Source == ItemSource::FromDictionary) {
                 try {
                     const mDump::ClipLocation clip = mDump::LocateClip(state, state.ActiveVoice, item.Text);
                     return ClipSource{clip.BinPath, clip.Position, clip.Length};
@@ -96,7 +96,7 @@ std::optional<ClipSource> SourceOf(const EngineState& state, const SpeechItem& i
     }
 }
 
-bool RaisesWordStart(int32_t kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
+bool RaisesWordStart(ItemKind kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
 
 std::vector<char> ReadWholeFile(const std::string& path) {
     struct stat info {};

@@ -105,7 +105,7 @@ std::vector<SpeechItem> ResolveItems(EngineState& state, const std::vector<Speec
     std::vector<SpeechItem> output;
     output.reserve(input.size());
     for (const SpeechItem& item : input) {
-        if (item.Kind == Word && !item.Found) mMissingWord::ExpandMissingWord(state, item, output);
+        if (item.Kind == ItemKind::Word && !item.Found) mMissingWord::ExpandMissingWord(state, item, output);
         else output.push_back(item);
     }
     return output;
