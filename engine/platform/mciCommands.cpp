@@ -90,7 +90,7 @@ uint32_t ParseOpenKeywords(const std::vector<Token>& tokens, size_t first, OpenO
 }
 
 // ---- Commands ----
-uint32_t Open(const std::string& command, const std::vector<Token>& tokens) {
+uint32_t Open(DeviceTable& table, const std::string& command, const std::vector<Token>& tokens) {
     if (tokens.size() < 2) return MCIERR_MISSING_DEVICE_NAME;
     OpenOptions options;
     std::string path;
@@ -111,35 +111,36 @@ uint32_t Open(const std::string& command, const std::vector<Token>& tokens) {
     }
     const std::string alias = options.alias.value_or(path);
     if (alias.empty()) return MCIERR_MISSING_DEVICE_NAME;
-    if (FindDevice(alias)) return MCIERR_DUPLICATE_ALIAS;
+    if (table.Find(alias)) return MCIERR_DUPLICATE_ALIAS;
     if (!IsRegularFile(path)) return MCIERR_FILE_NOT_FOUND;
     if (!EnsureGstreamer()) return MCIERR_INTERNAL;
 
     auto device = std::make_unique<Device>();
-    device->id = M().nextId++;
+    device->table = &table;
+    device->id = table.nextId++;
     device->alias = alias;
     device->path = path;
-    if (!(M().render.IsOpen() && LoadDirect(*device)))
+    if (!(table.render.IsOpen() && LoadDirect(*device)))
         if (uint32_t code = BuildPipeline(*device)) return code;
-    M().devices.emplace(Lower(alias), std::move(device));
+    table.devices.emplace(Lower(alias), std::move(device));
     return 0;
 }
 
-uint32_t Close(const std::vector<Token>& tokens) {
+uint32_t Close(DeviceTable& table, const std::vector<Token>& tokens) {
     if (tokens.size() < 2) return MCIERR_MISSING_DEVICE_NAME;
     if (tokens[1].lower() == "all") {
-        for (auto& [key, device] : M().devices) device->Notify(MCI_NOTIFY_ABORTED);
-        M().devices.clear();
+        for (auto& [key, device] : table.devices) device->Notify(MCI_NOTIFY_ABORTED);
+        table.devices.clear();
         return 0;
     }
     for (size_t i = 2; i < tokens.size(); ++i) {
         const std::string word = tokens[i].lower();
         if (word != "notify" && word != "wait") return MCIERR_UNRECOGNIZED_KEYWORD;
     }
-    auto it = M().devices.find(tokens[1].lower());
-    if (it == M().devices.end()) return MCIERR_INVALID_DEVICE_NAME;
+    auto it = table.devices.find(tokens[1].lower());
+    if (it == table.devices.end()) return MCIERR_INVALID_DEVICE_NAME;
     it->second->Notify(MCI_NOTIFY_ABORTED);
-    M().devices.erase(it);
+    table.devices.erase(it);
     return 0;
 }
 
@@ -288,17 +289,17 @@ uint32_t Stop(Device& device, const std::vector<Token>& tokens, NotifySink* call
 
 }  // namespace
 
-uint32_t mciSendString(const std::string& command, std::string& returnBuffer, NotifySink* callback) {
+uint32_t Devices::mciSendString(const std::string& command, std::string& returnBuffer, NotifySink* callback) {
     returnBuffer.clear();
     std::vector<Token> tokens;
     if (uint32_t code = Tokenise(command, tokens)) return code;
     if (tokens.empty()) return MCIERR_MISSING_COMMAND_STRING;
     const std::string verb = tokens[0].lower();
-    if (verb == "open") return Open(command, tokens);
-    if (verb == "close") return Close(tokens);
+    if (verb == "open") return Open(*table_, command, tokens);
+    if (verb == "close") return Close(*table_, tokens);
     if (verb != "set" && verb != "status" && verb != "play" && verb != "stop") return MCIERR_UNRECOGNIZED_COMMAND;
     if (tokens.size() < 2) return MCIERR_MISSING_DEVICE_NAME;
-    Device* device = FindDevice(tokens[1].text);
+    Device* device = table_->Find(tokens[1].text);
     if (!device) return MCIERR_INVALID_DEVICE_NAME;
     if (verb == "set") return Set(*device, tokens);
     if (verb == "status") return Status(*device, tokens, returnBuffer);

@@ -66,7 +66,10 @@ inline std::string Lower(std::string text) {
 // ---- Devices ----
 enum class Mode { Stopped, Playing, Paused };
 
+struct DeviceTable;
+
 struct Device {
+    DeviceTable* table = nullptr;  // the table that holds the device
     uint32_t id = 0;
     std::string alias;
     std::string path;
@@ -101,14 +104,15 @@ struct Device {
     }
 };
 
-struct Module {
-    std::map<std::string, std::unique_ptr<Device>> devices;  // key: lower-case alias
+// The devices of one engine object and their settings. The devices are declared last so that
+// they are closed (their streaming threads stopped) before the render file and the observer that
+// those threads use go away.
+struct DeviceTable {
     uint32_t nextId = 1;
     std::string sinkDescription;
     std::optional<std::string> resolvedDefaultSink;
     uint16_t leftLevel = 65535;
     uint16_t rightLevel = 65535;
-    bool gstReady = false;
 
     std::mutex streamMutex;  // guards what streaming threads touch
     WaveFile::Writer render;
@@ -117,11 +121,13 @@ struct Module {
     std::map<std::string, std::shared_ptr<const std::vector<int16_t>>> renderCache;
     size_t renderCacheSamples = 0;
     BufferObserver observer;
+
+    std::map<std::string, std::unique_ptr<Device>> devices;  // key: lower-case alias
+
+    Device* Find(const std::string& alias) const;
 };
 
-Module& M();
-Device* FindDevice(const std::string& alias);
-Device* FindDeviceById(uint32_t id);
+// Initialises GStreamer once for the process (the library itself is process-wide).
 bool EnsureGstreamer();
 bool IsRegularFile(const std::string& path);
 
@@ -129,12 +135,12 @@ bool IsRegularFile(const std::string& path);
 bool IsMp3Decoder(const std::string& decoder);
 // The decoding elements for a file, from its first bytes.
 std::string DecoderFor(const std::string& path);
-std::string ResolveDefaultSink();
+std::string ResolveDefaultSink(DeviceTable& table);
 // Builds the device's pipeline and prerolls it (paused at the start, length known).
 uint32_t BuildPipeline(Device& device);
 
 // ---- Render mode (mciRender.cpp) ----
-void ClearRenderCache();
+void ClearRenderCache(DeviceTable& table);
 // Decodes the device's file for direct rendering; false when it needs a pipeline.
 bool LoadDirect(Device& device);
 // Writes the frames start..end of a direct device into the render file with the output levels.

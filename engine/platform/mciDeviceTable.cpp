@@ -1,27 +1,12 @@
 #include <cstring>
+#include <mutex>
 #include <sys/stat.h>
 
 #include "mciDevice.h"
 
 namespace mci {
 namespace detail {
-
-// Never destroyed: devices may still be open when the process exits.
-Module& M() {
-    static Module* module = new Module;
-    return *module;
-}
-
-Device* FindDevice(const std::string& alias) {
-    auto it = M().devices.find(Lower(alias));
-    return it == M().devices.end() ? nullptr : it->second.get();
-}
-
-Device* FindDeviceById(uint32_t id) {
-    for (auto& [key, device] : M().devices)
-        if (device->id == id) return device.get();
-    return nullptr;
-}
+namespace {
 
 // mpg123audiodec of GStreamer 1.22 hands the decoder base class an empty buffer for the first
 // frame of a gapless MP3 (the LAME tag frame decodes to no samples), which trips a harmless
@@ -31,12 +16,21 @@ void DropEmptyDecoderBufferNoise(const gchar* domain, GLogLevelFlags level, cons
     g_log_default_handler(domain, level, message, nullptr);
 }
 
+}  // namespace
+
+Device* DeviceTable::Find(const std::string& alias) const {
+    auto it = devices.find(Lower(alias));
+    return it == devices.end() ? nullptr : it->second.get();
+}
+
 bool EnsureGstreamer() {
-    if (!M().gstReady) {
-        M().gstReady = gst_init_check(nullptr, nullptr, nullptr);
-        if (M().gstReady) g_log_set_handler("GStreamer-Audio", G_LOG_LEVEL_CRITICAL, DropEmptyDecoderBufferNoise, nullptr);
-    }
-    return M().gstReady;
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] {
+        ready = gst_init_check(nullptr, nullptr, nullptr);
+        if (ready) g_log_set_handler("GStreamer-Audio", G_LOG_LEVEL_CRITICAL, DropEmptyDecoderBufferNoise, nullptr);
+    });
+    return ready;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -48,35 +42,40 @@ bool IsRegularFile(const std::string& path) {
 
 using namespace detail;
 
-uint32_t mciGetDeviceID(const std::string& alias) {
-    Device* device = FindDevice(alias);
+Devices::Devices() : table_(std::make_unique<DeviceTable>()) {}
+
+Devices::~Devices() = default;
+
+uint32_t Devices::mciGetDeviceID(const std::string& alias) const {
+    Device* device = table_->Find(alias);
     return device ? device->id : 0;
 }
 
-void ForgetNotifySink(const NotifySink* sink) {
-    for (auto& [key, device] : M().devices)
+void Devices::ForgetNotifySink(const NotifySink* sink) {
+    for (auto& [key, device] : table_->devices)
         if (device->notifyTarget == sink) device->notifyTarget = nullptr;
 }
 
-void SetAudioSink(const std::string& description) { M().sinkDescription = description; }
+void Devices::SetAudioSink(const std::string& description) { table_->sinkDescription = description; }
 
-std::string AudioSinkDescription() {
-    if (!M().sinkDescription.empty()) return M().sinkDescription;
+std::string Devices::AudioSinkDescription() {
+    if (!table_->sinkDescription.empty()) return table_->sinkDescription;
     if (!EnsureGstreamer()) return kFallbackSink;
-    return ResolveDefaultSink();
+    return ResolveDefaultSink(*table_);
 }
 
-void SetOutputLevels(uint16_t left, uint16_t right) {
-    M().leftLevel = left;
-    M().rightLevel = right;
+void Devices::SetOutputLevels(uint16_t left, uint16_t right) {
+    table_->leftLevel = left;
+    table_->rightLevel = right;
 }
 
-std::pair<uint16_t, uint16_t> OutputLevels() { return {M().leftLevel, M().rightLevel}; }
+std::pair<uint16_t, uint16_t> Devices::OutputLevels() const { return {table_->leftLevel, table_->rightLevel}; }
 
-void SetBufferObserver(BufferObserver observer) {
-    std::lock_guard lock(M().streamMutex);
-    M().observer = std::move(observer);
+void Devices::SetBufferObserver(BufferObserver observer) {
+    std::lock_guard lock(table_->streamMutex);
+    table_->observer = std::move(observer);
 }
 
-void CloseAll() { M().devices.clear(); }
+void Devices::CloseAll() { table_->devices.clear(); }
+
 }  // namespace mci

@@ -65,8 +65,7 @@ std::string DecoderFor(const std::string& path) {
     return "decodebin";
 }
 
-std::string ResolveDefaultSink() {
-    Module& m = M();
+std::string ResolveDefaultSink(DeviceTable& m) {
     if (!m.resolvedDefaultSink) {
         GstPtr<GstElement> probe(gst_element_factory_make("autoaudiosink", nullptr));
         bool usable = false;
@@ -84,21 +83,21 @@ std::string ResolveDefaultSink() {
 
 namespace {
 
-std::string PipelineDescription(const std::string& decoder) {
-    const bool rendering = M().render.IsOpen();
+std::string PipelineDescription(DeviceTable& table, const std::string& decoder) {
+    const bool rendering = table.render.IsOpen();
     std::string description = "filesrc name=src ! " + decoder + " ! audioconvert ! audioresample ! audio/x-raw,channels=1";
     if (rendering) description += ",rate=" + std::to_string(kRenderRate);
     description += " ! pitch name=tempo ! audioconvert name=levels ! audio/x-raw,channels=2";
     if (rendering)
         description += ",format=S16LE,layout=interleaved ! fakesink name=render sync=false signal-handoffs=true";
     else
-        description += " ! " + AudioSinkDescription();
+        description += " ! " + (table.sinkDescription.empty() ? ResolveDefaultSink(table) : table.sinkDescription);
     return description;
 }
 
-void SetLevels(GstElement* levels) {
+void SetLevels(const DeviceTable& table, GstElement* levels) {
     auto matrix = NewValue(GST_TYPE_ARRAY);
-    for (uint16_t level : {M().leftLevel, M().rightLevel}) {
+    for (uint16_t level : {table.leftLevel, table.rightLevel}) {
         auto row = NewValue(GST_TYPE_ARRAY);
         auto gain = NewValue(G_TYPE_FLOAT);
         g_value_set_float(gain.get(), static_cast<float>(level) / 65535.0f);
@@ -108,8 +107,10 @@ void SetLevels(GstElement* levels) {
     g_object_set_property(G_OBJECT(levels), "mix-matrix", matrix.get());
 }
 
+// Runs on a streaming thread; the device outlives its pipeline's threads (closing it stops them).
 void OnHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
-    Module& m = M();
+    const Device& device = *static_cast<const Device*>(data);
+    DeviceTable& m = *device.table;
     std::lock_guard lock(m.streamMutex);
     if (m.render.IsOpen()) {
         GstMapInfo map;
@@ -118,7 +119,7 @@ void OnHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
             gst_buffer_unmap(buffer, &map);
         }
     }
-    if (m.observer) m.observer(GPOINTER_TO_UINT(data), GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    if (m.observer) m.observer(device.id, GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
 }
 
 void ConnectHandoffs(Device& device) {
@@ -128,16 +129,16 @@ void ConnectHandoffs(Device& device) {
         GstElement* sink = GST_ELEMENT(g_value_get_object(&item));
         if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "signal-handoffs")) {
             g_object_set(sink, "signal-handoffs", TRUE, nullptr);
-            g_signal_connect(sink, "handoff", G_CALLBACK(OnHandoff), GUINT_TO_POINTER(device.id));
+            g_signal_connect(sink, "handoff", G_CALLBACK(OnHandoff), &device);
         }
         g_value_unset(&item);
     }
     gst_iterator_free(it);
 }
 
+// The watch is removed when the device closes, so `data` is always a live device.
 gboolean OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
-    Device* device = FindDeviceById(GPOINTER_TO_UINT(data));
-    if (!device) return G_SOURCE_CONTINUE;
+    Device* device = static_cast<Device*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
             if (device->mode == Mode::Playing) {
@@ -175,7 +176,7 @@ uint32_t PrerollError(GstElement* pipeline) {
 uint32_t BuildPipeline(Device& device) {
     GError* raw = nullptr;
     const std::string decoder = DecoderFor(device.path);
-    GstElement* built = gst_parse_launch(PipelineDescription(decoder).c_str(), &raw);
+    GstElement* built = gst_parse_launch(PipelineDescription(*device.table, decoder).c_str(), &raw);
     ErrorPtr error(raw);
     if (!built) return MCIERR_CANNOT_LOAD_DRIVER;
     device.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(built)));
@@ -186,8 +187,8 @@ uint32_t BuildPipeline(Device& device) {
     device.tempo.reset(gst_bin_get_by_name(bin, "tempo"));
     if (!source || !levels || !device.tempo) return MCIERR_CANNOT_LOAD_DRIVER;
     g_object_set(source.get(), "location", device.path.c_str(), nullptr);
-    SetLevels(levels.get());
-    if (M().render.IsOpen() || M().observer) ConnectHandoffs(device);
+    SetLevels(*device.table, levels.get());
+    if (device.table->render.IsOpen() || device.table->observer) ConnectHandoffs(device);
 
     GstStateChangeReturn change = gst_element_set_state(device.pipeline.get(), GST_STATE_PAUSED);
     if (change == GST_STATE_CHANGE_ASYNC)
@@ -202,7 +203,7 @@ uint32_t BuildPipeline(Device& device) {
     else if (gst_element_query_duration(device.pipeline.get(), GST_FORMAT_TIME, &duration) && duration > 0)
         device.lengthNs = duration;
     GstPtr<GstBus> bus(gst_element_get_bus(device.pipeline.get()));
-    device.busWatch = gst_bus_add_watch(bus.get(), OnBusMessage, GUINT_TO_POINTER(device.id));
+    device.busWatch = gst_bus_add_watch(bus.get(), OnBusMessage, &device);
     return 0;
 }
 

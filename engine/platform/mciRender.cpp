@@ -48,8 +48,7 @@ std::optional<std::string> FileIdentity(const std::string& path) {
            ':' + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
 }
 
-std::shared_ptr<const std::vector<int16_t>> DecodeForRender(const std::string& path) {
-    Module& m = M();
+std::shared_ptr<const std::vector<int16_t>> DecodeForRender(DeviceTable& m, const std::string& path) {
     const std::optional<std::string> identity = FileIdentity(path);
     if (identity) {
         auto it = m.renderCache.find(*identity);
@@ -70,14 +69,14 @@ std::shared_ptr<const std::vector<int16_t>> DecodeForRender(const std::string& p
 
 }  // namespace
 
-void ClearRenderCache() {
-    M().renderCache.clear();
-    M().renderCacheSamples = 0;
+void ClearRenderCache(DeviceTable& table) {
+    table.renderCache.clear();
+    table.renderCacheSamples = 0;
 }
 
 // Decodes the device's file for direct rendering; false when it needs a pipeline.
 bool LoadDirect(Device& device) {
-    device.pcm = DecodeForRender(device.path);
+    device.pcm = DecodeForRender(*device.table, device.path);
     if (!device.pcm) return false;
     device.lengthNs = static_cast<int64_t>(gst_util_uint64_scale(device.pcm->size(), GST_SECOND, kRenderRate));
     device.direct = true;
@@ -91,7 +90,7 @@ void RenderDirect(const Device& device, int64_t start, int64_t end) {
     const size_t last = end >= device.LengthFrames()
                             ? pcm.size()
                             : std::min<size_t>(pcm.size(), static_cast<size_t>(end * kRenderRate / kFramesPerSecond));
-    Module& m = M();
+    DeviceTable& m = *device.table;
     std::vector<int16_t> frames((last > first ? last - first : 0) * kRenderChannels);
     const bool full = m.leftLevel == 65535 && m.rightLevel == 65535;
     for (size_t i = first, o = 0; i < last; ++i, o += 2) {
@@ -108,25 +107,25 @@ void RenderDirect(const Device& device, int64_t start, int64_t end) {
 
 using namespace detail;
 
-uint32_t BeginRender(const std::string& wavPath) {
-    Module& m = M();
-    ClearRenderCache();
+uint32_t Devices::BeginRender(const std::string& wavPath) {
+    DeviceTable& m = *table_;
+    ClearRenderCache(m);
     std::lock_guard lock(m.streamMutex);
     if (m.render.IsOpen()) m.render.Close();
     return m.render.Open(wavPath, kRenderRate, kRenderChannels) ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);
 }
 
-uint32_t EndRender() {
-    Module& m = M();
-    ClearRenderCache();
+uint32_t Devices::EndRender() {
+    DeviceTable& m = *table_;
+    ClearRenderCache(m);
     std::lock_guard lock(m.streamMutex);
     if (!m.render.IsOpen()) return 0;
     return m.render.Close() ? 0u : static_cast<uint32_t>(MCIERR_FILE_NOT_FOUND);
 }
 
-bool IsRendering() {
-    std::lock_guard lock(M().streamMutex);
-    return M().render.IsOpen();
+bool Devices::IsRendering() const {
+    std::lock_guard lock(table_->streamMutex);
+    return table_->render.IsOpen();
 }
 
 }  // namespace mci

@@ -62,20 +62,19 @@ private:
     sqlite3_stmt* st_;
 };
 
-// The one connection of the process, with the lookup statements prepared on first use.
-struct Connection {
+}  // namespace
+
+// The database, with the lookup statements prepared on first use.
+struct Connection::Handles {
     DatabaseHandle db;
     StatementHandle lookupMale;
     StatementHandle lookupFemale;
 };
 
-std::optional<Connection>& TheConnection() {
-    static std::optional<Connection> connection;
-    return connection;
-}
+namespace {
 
 // The cached lookup statement of a voice; only the two sex words name a table.
-sqlite3_stmt* LookupStatement(Connection& c, const std::string& sexWord) {
+sqlite3_stmt* LookupStatement(Connection::Handles& c, const std::string& sexWord) {
     if (sexWord == "Male") {
         if (!c.lookupMale) c.lookupMale = Prepare(c.db.get(), "Select * from RavekLookup_Male where NakedWord=?");
         return c.lookupMale.get();
@@ -89,7 +88,10 @@ sqlite3_stmt* LookupStatement(Connection& c, const std::string& sexWord) {
 
 }  // namespace
 
-int DbConnect(const std::string& folder) {
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+int Connection::DbConnect(const std::string& folder) {
     DbClose();
     std::string path = folder + kDatabaseName;
     sqlite3* raw = nullptr;
@@ -106,14 +108,14 @@ int DbConnect(const std::string& folder) {
     } catch (const DatabaseFailure&) {
         return -1;
     }
-    TheConnection() = Connection{std::move(db), nullptr, nullptr};
+    handles_ = std::make_unique<Handles>(Handles{std::move(db), nullptr, nullptr});
     return 0;
 }
 
-void DbClose() { TheConnection().reset(); }
+void Connection::DbClose() { handles_.reset(); }
 
-int LoadPrefixes(PrefixTable& table, int codePage) {
-    auto& connection = TheConnection();
+int Connection::LoadPrefixes(PrefixTable& table, int codePage) const {
+    const auto& connection = handles_;
     if (!connection) return -1;
     try {
         StatementHandle st = Prepare(connection->db.get(), "Select Prefix,FileName from Ravek_Prefixes Order By Priority asc");
@@ -138,11 +140,11 @@ int LoadPrefixes(PrefixTable& table, int codePage) {
     }
 }
 
-void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
-                bool& found, int codePage) {
+void Connection::LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,
+                            const std::string& sexWord, bool& found, int codePage) const {
     candidates.clear();
     found = false;
-    auto& connection = TheConnection();
+    const auto& connection = handles_;
     if (!connection) return;
     try {
         std::string naked = PointedWords::StripMarks(word, codePage);
@@ -167,14 +169,14 @@ void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& c
     }
 }
 
-ReadBatch::ReadBatch() {
-    auto& connection = TheConnection();
-    if (!connection || !sqlite3_get_autocommit(connection->db.get())) return;
-    open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+ReadBatch::ReadBatch(const Connection& connection) : connection_(connection) {
+    const auto& handles = connection_.handles_;
+    if (!handles || !sqlite3_get_autocommit(handles->db.get())) return;
+    open_ = sqlite3_exec(handles->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 ReadBatch::~ReadBatch() {
-    auto& connection = TheConnection();
+    const auto& connection = connection_.handles_;
     // The connection may have been closed (or replaced) meanwhile; closing it ended the batch.
     if (!open_ || !connection || sqlite3_get_autocommit(connection->db.get())) return;
     if (sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)

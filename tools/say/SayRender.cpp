@@ -72,17 +72,18 @@ private:
 // Render mode is left on every way out, so the media layer's file is closed.
 class RenderMode {
 public:
-    explicit RenderMode(const std::string& path) : result_(mci::BeginRender(path)) {}
+    RenderMode(mci::Devices& devices, const std::string& path) : devices_(devices), result_(devices.BeginRender(path)) {}
     ~RenderMode() {
-        if (active()) mci::EndRender();
+        if (active()) devices_.EndRender();
     }
     RenderMode(const RenderMode&) = delete;
     RenderMode& operator=(const RenderMode&) = delete;
-    bool active() const { return result_ == 0 && mci::IsRendering(); }
+    bool active() const { return result_ == 0 && devices_.IsRendering(); }
     uint32_t result() const { return result_; }
-    uint32_t End() { return mci::EndRender(); }
+    uint32_t End() { return devices_.EndRender(); }
 
 private:
+    mci::Devices& devices_;
     uint32_t result_;
 };
 
@@ -140,7 +141,7 @@ int Render(IAPI& engine, const Request& request, RenderEvents& events, Temporary
         ReportAutomationError("SelectVoice", e);
         return kExitFailure;
     }
-    RenderMode render(file.Path());
+    RenderMode render(engine.Audio().Devices, file.Path());
     if (!render.active()) {
         std::fprintf(stderr, "ravek-say: cannot write %s: %s\n", file.Path().c_str(), mci::mciGetErrorString(render.result()).c_str());
         return kExitFailure;
