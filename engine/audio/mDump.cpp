@@ -85,7 +85,7 @@ std::string DumpNameOf(const std::string& word) {
 }
 
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
-    const bool detailed = state.Log.GetLogLevel() > 5;
+    const bool detailed = state.Log.Detail();
     if (detailed) state.Log.LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
     try {
         Extract(state, dumpFolder, voice, word);

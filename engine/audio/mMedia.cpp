@@ -53,7 +53,7 @@ Channel::Channel(mci::Devices& devices, mHook::Playlist& playlist, const mLog::L
 
 void Channel::LogIfEnabled(const std::string& line) const {
     // A log that cannot be written must not stop playback.
-    if (log_.GetLogLevel() > 0) log_.LogWriteQuietly(line);
+    if (log_.Progress()) log_.LogWriteQuietly(line);
 }
 
 int32_t Channel::Send(const std::string& command, std::string& answer, NotifySink* callback) {

@@ -19,8 +19,6 @@ constexpr const char* kStopSpeakProc = "RavekVoice.exe!StopSpeak";
 constexpr const char* kVolumeProc = "RavekVoice.exe!Speak";  // the volume method shares Speak's name
 constexpr const char* kTheEnd = "TheEnd";
 
-bool Detailed(const EngineState& state) { return state.Log.GetLogLevel() > 5; }
-
 // Playback goes on even when the log cannot be written.
 void Log(const EngineState& state, const std::string& line) { state.Log.LogWriteQuietly(line); }
 
@@ -117,7 +115,7 @@ long NextSkipTag(EngineAudio& audio) {
 // A file that could not be opened or played posts no completion; the sequence goes on with
 // the next entry as if it had played.
 void SkipFailedEntry(EngineState& state, EngineAudio& audio, const std::string& alias, const std::string& reason) {
-    if (state.Log.GetLogLevel() > 0) Log(state, "ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
+    if (state.Log.Progress()) Log(state, "ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
     audio.PendingSkipTag = NextSkipTag(audio);
     if (audio.NotifyWindow) audio.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, audio.PendingSkipTag);
 }
@@ -157,14 +155,14 @@ void EndOfSpeech(EngineState& state, EngineAudio& audio) {
     const std::string alias = audio.Playlist.GetCurrentAlias();
     const std::string folder = state.CurrentDumpFolder;
     RaiseSpeechEnd(state, audio);
-    if (Detailed(state)) Log(state, "Speech End Raised in " + state.Elapsed());
+    if (state.Log.Detail()) Log(state, "Speech End Raised in " + state.Elapsed());
     if (FolderExists(folder)) {
         CloseDevice(audio, alias);
         RemoveWorkingFolder(folder, true);
     } else {
         CloseDeviceQuietly(audio, alias);
     }
-    if (Detailed(state)) Log(state, "Dump Folder cleaned in " + state.Elapsed());
+    if (state.Log.Detail()) Log(state, "Dump Folder cleaned in " + state.Elapsed());
 }
 
 void PlayNextEntry(EngineState& state, EngineAudio& audio) {
@@ -172,12 +170,12 @@ void PlayNextEntry(EngineState& state, EngineAudio& audio) {
     const int32_t kind = audio.Playlist.CurrentEntryKind();
     if (RaisesWordStart(kind)) {
         RaiseWordStart(state, audio.Playlist.CurrentEntryWordIndex());
-        if (Detailed(state)) Log(state, "Raised word started event  at " + state.Elapsed());
+        if (state.Log.Detail()) Log(state, "Raised word started event  at " + state.Elapsed());
         if (serial != audio.SpeechSerial) return;  // stopped (or replaced) from the WordStart handler
     }
     const std::string path = audio.Playlist.CurrentEntryFile();
     const std::string alias = "A" + audio.Playlist.MakeAlias();
-    if (Detailed(state)) Log(state, "Going to plackback word from " + path + " in " + state.Elapsed());
+    if (state.Log.Detail()) Log(state, "Going to plackback word from " + path + " in " + state.Elapsed());
     CloseCurrentDevice(audio);
     StartCurrentEntry(state, audio, alias, false);
 }
@@ -205,7 +203,7 @@ void HandOff(EngineState& state, EngineAudio& audio) {
     audio.Playlist.ResetPlaylist();
     audio.PendingSkipTag = 0;
     audio.Media.MediaInit(state.Settings.PlaybackAccelerationRate);
-    const bool detailed = Detailed(state);
+    const bool detailed = state.Log.Detail();
     std::optional<size_t> first;
     for (state.UtteranceIndex = 0; static_cast<size_t>(state.UtteranceIndex) < state.Utterance.size(); ++state.UtteranceIndex) {
         const SpeechItem& item = state.Utterance[state.UtteranceIndex];
@@ -230,14 +228,14 @@ void HandOff(EngineState& state, EngineAudio& audio) {
 int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long wParam, long lParam) {
     if (message != NotifySink::MM_MCINOTIFY) return 0;
     try {
-        if (Detailed(state)) Log(state, "ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
+        if (state.Log.Detail()) Log(state, "ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
         // A failure notification of the device now playing ends that entry like a completion;
         // any other failure, superseded or aborted notification is ignored.
         const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam > 0 && ForCurrentEntry(audio, lParam);
         if (wParam != mci::MCI_NOTIFY_SUCCESSFUL && !currentFailed) return 0;
         if (!ForCurrentEntry(audio, lParam)) return 0;
         if (lParam < 0) audio.PendingSkipTag = 0;
-        if (currentFailed && state.Log.GetLogLevel() > 0)
+        if (currentFailed && state.Log.Progress())
             Log(state, "ERROR alias " + audio.Playlist.GetCurrentAlias() + " failed while playing; going on with the next entry");
         audio.Playlist.AdvancePlaylist();
         if (audio.Playlist.IsStopPending()) {
@@ -256,11 +254,11 @@ int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long 
 
 int32_t StopSpeak(EngineState& state, EngineAudio& audio) {
     mLog::ProcTrace trace;
-    state.Log.ProcEnter(trace, kStopSpeakProc, 99);
+    state.Log.ProcEnter(trace, kStopSpeakProc, mLog::kTrace);
     try {
         state.UtteranceIndex = 0;
         audio.PendingSkipTag = 0;
-        if (Detailed(state)) {
+        if (state.Log.Detail()) {
             state.StartTimer();
             Log(state, "Stop Speak called at " + mLog::SystemDateTimeText());
         }
@@ -278,14 +276,14 @@ int32_t StopSpeak(EngineState& state, EngineAudio& audio) {
         CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
     }
     RaiseSpeechEnd(state, audio);
-    if (Detailed(state)) Log(state, "Stop Speak Done in  " + state.Elapsed());
-    state.Log.ProcExit(trace, 99);
+    if (state.Log.Detail()) Log(state, "Stop Speak Done in  " + state.Elapsed());
+    state.Log.ProcExit(trace, mLog::kTrace);
     return 0;
 }
 
 void SetSystemVolume(EngineState& state, EngineAudio& audio, int16_t leftVol, int16_t rightVol) {
     mLog::ProcTrace trace;
-    state.Log.ProcEnter(trace, kVolumeProc, 99);
+    state.Log.ProcEnter(trace, kVolumeProc, mLog::kTrace);
     try {
         auto level = [](int16_t percent) {
             int p = percent;
@@ -297,7 +295,7 @@ void SetSystemVolume(EngineState& state, EngineAudio& audio, int16_t leftVol, in
     } catch (const AutomationError& e) {
         state.Log.TraceError(trace, e.Number(), -9999, e.Description());
     }
-    state.Log.ProcExit(trace, 99);
+    state.Log.ProcExit(trace, mLog::kTrace);
 }
 
 void Attach(EngineState& state, EngineAudio& audio) {

@@ -70,7 +70,7 @@ void IAPI::ReadSettings() {
     set.FemaleVoiceName1 = Registry(languageKey, "FemaleVoiceName1");
     set.SystemVoicePath = Registry(kMainKey, "SystemVoicePath");
     set.LogLocation = Registry(kMainKey, "LogLocation");
-    set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), 99);
+    set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), mLog::kTrace);
     s.Log.LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
     set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
     set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
@@ -86,11 +86,11 @@ void IAPI::ConnectDatabase() {
     s.Prefixes = PrefixTable{};
     s.VoiceReady[0] = s.VoiceReady[1] = true;
     if (s.Database.DbConnect(s.Settings.DictionaryFolder()) == 0) {
-        if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
+        if (s.Log.Progress()) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
         if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage) != 0) {
             s.VoiceReady[0] = s.VoiceReady[1] = false;
             s.Log.LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
-        } else if (s.Log.GetLogLevel() > 0) {
+        } else if (s.Log.Progress()) {
             s.Log.LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
         }
     } else {
@@ -127,7 +127,7 @@ void IAPI::LoadRecordings() {
         std::string folder = s.Settings.MyRecordsPath + "/" + s.VoiceNames[slot];
         s.Log.LogWrite(std::string(names[slot]) + " user records are at " + folder);
         s.MyRecordsSizeCache[slot] = mRecordings::FolderSize(folder);
-        if (s.Log.GetLogLevel() >= 6)
+        if (s.Log.Detail())
             s.Log.LogWrite(std::string(names[slot]) + " MyRecords size cached as " + std::to_string(s.MyRecordsSizeCache[slot]));
         s.UserDictionaries[slot] = std::make_shared<Dictionary>();
         // The notification sink exists before the recordings are enumerated.
@@ -135,7 +135,7 @@ void IAPI::LoadRecordings() {
         int32_t files = 0, folders = 0;
         std::string path = folder;
         mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.UserDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
-        if (s.Log.GetLogLevel() > 0)
+        if (s.Log.Progress())
             s.Log.LogWrite(std::string(names[slot]) + " user Dictionary loaded from " + folder + ": totally " +
                            std::to_string(files) + (slot == 0 ? " Files :" : " Files : ") + s.Elapsed());
     }
@@ -153,7 +153,7 @@ void IAPI::LoadSystemRecordings() {
         std::string path = folder;
         mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.SystemDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
     }
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("System voices were loaded after " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("System voices were loaded after " + s.Elapsed());
     s.LastFolderCheck = std::chrono::system_clock::now();
 }
 
@@ -170,7 +170,7 @@ void IAPI::LoadIndexes() {
                                    s.AnsiCodePage) != 0) {
             s.VoiceReady[slot] = false;
             s.Log.LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
-        } else if (s.Log.GetLogLevel() > 0) {
+        } else if (s.Log.Progress()) {
             s.Log.LogWrite("Loaded " + std::to_string(s.IndexDictionaries[slot]->Count()) + " entries for " + sexes[slot] +
                            " voice after" + s.Elapsed());
         }
@@ -179,7 +179,7 @@ void IAPI::LoadIndexes() {
 
 void IAPI::DetectBinaryFiles() {
     EngineState& s = state_;
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("Going to detect Binary files....");
+    if (s.Log.Progress()) s.Log.LogWrite("Going to detect Binary files....");
     for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
         if (IsFile(path)) {
@@ -192,13 +192,13 @@ void IAPI::DetectBinaryFiles() {
     for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
         if (IsFile(path)) {
-            if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
+            if (s.Log.Progress()) s.Log.LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
-            if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("FAILED to detect female voice binary file at " + path);
+            if (s.Log.Progress()) s.Log.LogWrite("FAILED to detect female voice binary file at " + path);
             s.VoiceReady[1] = false;
         }
     }
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("Detection of binary files after " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("Detection of binary files after " + s.Elapsed());
     s.BinFileHandles[0] = 1;
     s.BinFileHandles[1] = 2;
 }
@@ -215,24 +215,24 @@ void IAPI::RunStartUp() {
     s.AnsiCodePage = ManageCodePage::GetLanguageAnsiCodePage(s.LanguageClass);
     s.Log.SetLogCodePage(s.AnsiCodePage);
     ReadSettings();
-    if (s.Log.GetLogLevel() > 0) {
+    if (s.Log.Progress()) {
         s.StartTimer();
         s.Log.LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
     }
     s.SelectedVoice = 0;
     s.ActiveVoice = 0;
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
     s.VoiceCount = EngineState::kVoiceCount;
     s.VoiceNames = {s.Settings.MaleVoiceName, s.Settings.FemaleVoiceName, s.Settings.MaleVoiceName1,
                     s.Settings.FemaleVoiceName1, ""};
     s.VoicePermissions = {VoicePermission{true, false, false}, VoicePermission{true, false, false},
                           VoicePermission{true, true, true}, VoicePermission{true, true, true}, VoicePermission{}};
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
     s.UserDictionaries = {};
     s.SystemDictionaries = {};
     s.IndexDictionaries = {};
     mRecordings::EnsureMyRecordsRoot(s);
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
     mRecordings::EnsureVoiceFolder(s, 0);
     mRecordings::EnsureVoiceFolder(s, 1);
     ConnectDatabase();
@@ -243,12 +243,12 @@ void IAPI::RunStartUp() {
     LoadSystemRecordings();
     LoadIndexes();
     DetectBinaryFiles();
-    if (s.Log.GetLogLevel() > 0) {
+    if (s.Log.Progress()) {
         s.Log.LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
         s.Log.LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));
     }
     s.IsIdle = true;
-    if (s.Log.GetLogLevel() > 0) s.Log.LogWrite("All Initialize done after " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("All Initialize done after " + s.Elapsed());
     audio_.NotifyWindow->AttachHandler(
         [this](uint32_t message, long wParam, long lParam) {
             return mSequencer::OnNotify(state_, audio_, message, wParam, lParam);
@@ -268,7 +268,7 @@ std::string IAPI::ListVoiceName(int32_t idxvoice) const {
 
 void IAPI::SelectVoice(int32_t idxvoice) {
     if (idxvoice == INT32_MIN) RuntimeErrors::Raise(RuntimeErrors::Overflow, "voice index " + std::to_string(idxvoice));
-    bool detailed = state_.Log.GetLogLevel() > 5;
+    bool detailed = state_.Log.Detail();
     if (detailed) {
         state_.StartTimer();
         state_.Log.LogWrite("SelectVoice called at " + mLog::SystemDateTimeText());

@@ -91,7 +91,7 @@ void RaiseEngineError(const std::string& source, const std::string& description,
 
 void Log::Traced(const std::string& procName, const std::function<void(ProcTrace&)>& body) const {
     ProcTrace trace;
-    ProcEnter(trace, procName, 99);
+    ProcEnter(trace, procName, mLog::kTrace);
     try {
         body(trace);
     } catch (const AutomationError& e) {
@@ -100,7 +100,7 @@ void Log::Traced(const std::string& procName, const std::function<void(ProcTrace
         AutomationError error = RuntimeErrors::FromException(e, procName);
         TraceError(trace, error.Number(), -9999, error.Description());
     }
-    ProcExit(trace, 99);
+    ProcExit(trace, mLog::kTrace);
 }
 
 std::string DateTimeText() { return TimeText("%d-%m-%Y %H:%M:%S"); }

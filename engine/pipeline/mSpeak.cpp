@@ -21,8 +21,6 @@ namespace {
 
 constexpr const char* kSpeakProc = "RavekVoice.exe!Speak";
 
-bool Detailed(const EngineState& state) { return state.Log.GetLogLevel() >= 6; }
-
 // Passes the events through to the client while remembering whether SpeechStart went out, so
 // that a request failing after it can close the speech with Speechend.
 class EventWatch : public EngineEvents {
@@ -95,7 +93,7 @@ std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& 
 
 int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
     mLog::ProcTrace trace;
-    state.Log.ProcEnter(trace, kSpeakProc, 99);
+    state.Log.ProcEnter(trace, kSpeakProc, mLog::kTrace);
     bool accepted = false;
     bool speechStarted = false;
     try {
@@ -106,7 +104,7 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
             if (!AnsiText::IsValidUtf8(text))
                 RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the text is not valid UTF-8");
             state.DumpFileCounter = 0;
-            if (Detailed(state)) {
+            if (state.Log.Detail()) {
                 state.StartTimer();
                 state.Log.LogWrite("Speak request arrived at " + mLog::SystemDateTimeText());
             }
@@ -116,7 +114,7 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
             accepted = true;
             state.Utterance = PrepareUtterance(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
                                                SeparatorSet(state.WordSet, "word separators"));
-            if (Detailed(state)) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
+            if (state.Log.Detail()) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
             {
                 EventWatch watch(state, speechStarted);
                 mSequencer::HandOff(state, audio);
@@ -132,7 +130,7 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
         state.Log.TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
         if (accepted) EndRequest(state, audio, speechStarted);
     }
-    state.Log.ProcExit(trace, 99);
+    state.Log.ProcExit(trace, mLog::kTrace);
     return 0;
 }
 

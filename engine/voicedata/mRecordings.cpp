@@ -155,8 +155,6 @@ int64_t SizeOfTree(const std::string& folder, VisitedFolders& visited) {
     return total;
 }
 
-bool LevelAbove5(const EngineState& state) { return state.Log.GetLogLevel() > 5; }
-
 // Appends one line (ANSI, CRLF) to the journal of the MyRecords root, creating it when absent.
 void AppendJournalLine(const EngineState& state, const std::string& line) {
     std::string path = state.Settings.MyRecordsPath + "/" + kJournalName;
@@ -183,7 +181,7 @@ void CreateFolder(const std::string& folder) {
 
 void ReloadSlot(EngineState& state, int slot) {
     const std::string heading = kSlotHeadings[slot];
-    if (LevelAbove5(state))
+    if (state.Log.Detail())
         state.Log.LogWrite("Going to reload " + std::string(slot == 0 ? "Male" : "female") + " MyRecords size in " +
                        state.Elapsed());
     auto& dict = state.UserDictionaries[slot];
@@ -192,7 +190,7 @@ void ReloadSlot(EngineState& state, int slot) {
     std::string folder = VoiceFolder(state, slot);
     int32_t files = 0, folders = 0;
     EnumerateFiles(folder, "*.*", files, folders, *dict, state.LowerCaseWords(), state.AnsiCodePage);
-    if (state.Log.GetLogLevel() >= 6)
+    if (state.Log.Detail())
         state.Log.LogWrite(heading + " user Dictionary RELOADED from " + VoiceFolder(state, slot) + ": totally " +
                        std::to_string(files) + " Files :" + state.Elapsed());
 }
@@ -274,7 +272,7 @@ void EnsureVoiceFolder(EngineState& state, int slot) {
 }
 
 void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleChanged) {
-    if (LevelAbove5(state)) state.Log.LogWrite("CHECKING FOR FOLDER CHANGES in " + state.Elapsed());
+    if (state.Log.Detail()) state.Log.LogWrite("CHECKING FOR FOLDER CHANGES in " + state.Elapsed());
     bool* flags[2] = {&maleChanged, &femaleChanged};
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = VoiceFolder(state, slot);
@@ -282,7 +280,7 @@ void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleCh
         if (!fs::is_directory(folder, ec)) continue;  // removed while running: keep cache and words
         int64_t measured = FolderSize(folder);
         int64_t& cached = state.MyRecordsSizeCache[static_cast<size_t>(slot)];
-        if (LevelAbove5(state))
+        if (state.Log.Detail())
             state.Log.LogWrite(std::string(kSlotHeadings[slot]) + " Folder : cached size " + std::to_string(cached) +
                            " RT size " + std::to_string(measured));
         if (measured != cached) {
@@ -290,7 +288,7 @@ void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleCh
             cached = measured;
         }
     }
-    if (!LevelAbove5(state)) return;
+    if (!state.Log.Detail()) return;
     if (!maleChanged && !femaleChanged) {
         state.Log.LogWrite("No Changes detected in the MyRecords " + state.Elapsed());
     } else {
@@ -306,7 +304,7 @@ void RefreshIfChanged(EngineState& state, std::chrono::system_clock::time_point 
     auto quiet = (std::chrono::floor<std::chrono::seconds>(now) -
                   std::chrono::floor<std::chrono::seconds>(state.LastFolderCheck)).count();
     if (quiet > state.Settings.TimeBetweenMyFoldersCheck) {
-        if (LevelAbove5(state)) state.Log.LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
+        if (state.Log.Detail()) state.Log.LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
         bool changed[2] = {false, false};
         CheckMyRecordsChanges(state, changed[0], changed[1]);
         for (int slot = 0; slot < 2; ++slot)
