@@ -85,16 +85,19 @@ void IAPI::ConnectDatabase() {
     EngineState& s = state_;
     s.Prefixes = PrefixTable{};
     s.VoiceReady[0] = s.VoiceReady[1] = true;
-    if (s.Database.DbConnect(s.Settings.DictionaryFolder()) == 0) {
+    std::string reason;
+    if (s.Database.DbConnect(s.Settings.DictionaryFolder(), &reason) == 0) {
         if (s.Log.Progress()) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
-        if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage) != 0) {
+        if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage, &reason) != 0) {
             s.VoiceReady[0] = s.VoiceReady[1] = false;
             s.Log.LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
+            s.Log.LogReason(reason);
         } else if (s.Log.Progress()) {
             s.Log.LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
         }
     } else {
         s.Log.LogWrite("DB Connection failed .. Assuming no smart lookup.. ");
+        s.Log.LogReason(reason);
         s.VoiceReady[0] = s.VoiceReady[1] = false;
     }
 }
@@ -166,10 +169,12 @@ void IAPI::LoadIndexes() {
         s.IndexDictionaries[slot] = std::make_shared<Dictionary>();
         std::string path = mIndexFiles::IndexFilePath(s.Settings.ApplicationPath, voices[slot]);
         s.Log.LogWrite(std::string(headings[slot]) + " index loaded from " + path);
+        std::string reason;
         if (mIndexFiles::LoadIndex(path, *s.IndexDictionaries[slot], s.BinFileCount[slot], s.LowerCaseWords(),
-                                   s.AnsiCodePage) != 0) {
+                                   s.AnsiCodePage, &reason) != 0) {
             s.VoiceReady[slot] = false;
             s.Log.LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
+            s.Log.LogReason(reason);
         } else if (s.Log.Progress()) {
             s.Log.LogWrite("Loaded " + std::to_string(s.IndexDictionaries[slot]->Count()) + " entries for " + sexes[slot] +
                            " voice after" + s.Elapsed());
@@ -182,19 +187,23 @@ void IAPI::DetectBinaryFiles() {
     if (s.Log.Progress()) s.Log.LogWrite("Going to detect Binary files....");
     for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
-        if (IsFile(path)) {
+        const std::string problem = mIndexFiles::NotARegularFile(path);
+        if (problem.empty()) {
             s.Log.LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
             s.Log.LogWrite("FAILED to detect male voice binary file at " + path);
+            s.Log.LogReason(problem);
             s.VoiceReady[0] = false;
         }
     }
     for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
-        if (IsFile(path)) {
+        const std::string problem = mIndexFiles::NotARegularFile(path);
+        if (problem.empty()) {
             if (s.Log.Progress()) s.Log.LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
             if (s.Log.Progress()) s.Log.LogWrite("FAILED to detect female voice binary file at " + path);
+            s.Log.LogReason(problem);
             s.VoiceReady[1] = false;
         }
     }

@@ -62,6 +62,10 @@ void Log::LogWriteQuietly(const std::string& message) const {
     }
 }
 
+void Log::LogReason(const std::string& reason) const {
+    if (Detail() && !reason.empty()) LogWrite("Reason: " + reason);
+}
+
 void Log::ProcEnter(ProcTrace& trace, const std::string& procName, int16_t) const {
     if (Trace()) AppendQuietly("Log  Start" + procName + " at " + DateTimeText());
     trace = ProcTrace{};

@@ -45,6 +45,9 @@ public:
     // The same, for callers that go on when the log cannot be written.
     void LogWriteQuietly(const std::string& message) const;
 
+    // Follows a failure line with its reason, "Reason: <reason>", at the detail level.
+    void LogReason(const std::string& reason) const;
+
     void ProcEnter(ProcTrace& trace, const std::string& procName, int16_t level) const;
     void TraceError(ProcTrace& trace, int32_t number, int32_t line, const std::string& description) const;
     // Writes the exit line and raises the recorded error (AutomationError) if there is one.

@@ -21,12 +21,14 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Opens <folder>Ravek.db (folder ends with "/"); 0 on success, -1 on failure.
-    int DbConnect(const std::string& folder);
+    // Opens <folder>Ravek.db (folder ends with "/"); 0 on success, -1 on failure, with SQLite's
+    // reason in `reason` when given.
+    int DbConnect(const std::string& folder, std::string* reason = nullptr);
     void DbClose();
     bool IsOpen() const { return handles_ != nullptr; }
-    // Reads the prefix table in priority order; 0 on success, negative on failure.
-    int LoadPrefixes(PrefixTable& table, int codePage) const;
+    // Reads the prefix table in priority order; 0 on success, negative on failure, with the
+    // reason in `reason` when given.
+    int LoadPrefixes(PrefixTable& table, int codePage, std::string* reason = nullptr) const;
     // Candidates of the lookup table "RavekLookup_<sexWord>" for the naked spelling of `word`;
     // when found, one extra empty candidate follows the rows.
     void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,

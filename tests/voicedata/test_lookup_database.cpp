@@ -105,6 +105,34 @@ TEST(DbConnect, FailsForOtherFilesButNotForMissingTables) {
     EXPECT_EQ(Db().LoadPrefixes(prefixes, 1255), -1);
 }
 
+TEST(LoadPrefixes, FailuresCarryTheirReason) {
+    PrefixTable table;
+    std::string reason;
+    Db().DbClose();
+    EXPECT_EQ(Db().LoadPrefixes(table, 1255, &reason), -1);
+    EXPECT_EQ(reason, "no database connection");
+    struct Case {
+        std::string sql;
+        bool schema;
+        std::string reason;
+    };
+    for (const Case& c : {Case{"", false, "no such table: Ravek_Prefixes"},
+                          Case{"INSERT INTO Ravek_Prefixes VALUES ('ו', 'a.mp3', 1);"
+                               "INSERT INTO Ravek_Prefixes VALUES ('ה', NULL, 2);",
+                               true, "prefix row 2 has no file name"}}) {
+        DatabaseFolder db(c.sql, c.schema);
+        ASSERT_EQ(db.Connect(), 0);
+        EXPECT_EQ(Db().LoadPrefixes(table, 1255, &reason), -1);
+        EXPECT_EQ(reason, c.reason);
+    }
+    TempFolder folder;
+    ravektest::WriteFileBytes(folder / "Ravek.db", std::string(200, 'x'));
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/", &reason), -1);
+    EXPECT_EQ(reason, "file is not a database");
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/missing/", &reason), -1);
+    EXPECT_EQ(reason, "unable to open database file");
+}
+
 TEST(DbConnect, LaterConnectReplacesTheConnection) {
     DatabaseFolder first("INSERT INTO RavekLookup_Male VALUES ('ספר', '" + Stored("ספר") + "', 1);");
     DatabaseFolder second("");
