@@ -1,7 +1,7 @@
 #pragma once
 // The core part of one engine object: the voice model, the loaded voice data (dictionaries,
 // prefix table, the lookup database connection), the settings, the log and the state of the
-// current request. The engine's modules work on this record. The audio layer's part (media
+// current request (its working folders among them). The engine's modules work on this record. The audio layer's part (media
 // devices, notification sink, media channel, playlist) is EngineAudio, which IAPI owns beside
 // this record: this layer (ravek_core) does not depend on the audio and platform layers.
 #include <array>
@@ -20,6 +20,7 @@
 #include "cHiResTimer.h"
 #include "mLog.h"
 #include "mMDBConnection.h"
+#include "mWorkingFolder.h"
 
 struct VoicePermission {
     bool UseUserRecordings = false;
@@ -80,6 +81,7 @@ struct EngineState {
     std::shared_ptr<Dictionary> WordSet;
 
     std::string CurrentDumpFolder;  // ends with "/"
+    mWorkingFolder::CreatedFolders WorkingFolders;
     int32_t DumpFileCounter = 0;
     std::vector<SpeechItem> Utterance;
     int32_t UtteranceIndex = 0;

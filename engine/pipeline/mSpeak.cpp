@@ -55,8 +55,8 @@ void TakeSelectedVoice(EngineState& state) {
 }
 
 void RenewWorkingFolder(EngineState& state) {
-    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
-    state.CurrentDumpFolder = mWorkingFolder::CreateWorkingFolder(state.Settings.AvoidShortNames);
+    mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, state.CurrentDumpFolder);
+    state.CurrentDumpFolder = mWorkingFolder::CreateWorkingFolder(state.WorkingFolders, state.Settings.AvoidShortNames);
 }
 
 const Dictionary& SeparatorSet(const std::shared_ptr<Dictionary>& set, const char* name) {
@@ -75,7 +75,7 @@ void EndRequest(EngineState& state, EngineAudio& audio, bool speechStarted) {
     } catch (...) {
         state.IsIdle = true;
     }
-    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
+    mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, state.CurrentDumpFolder);
 }
 
 }  // namespace
