@@ -104,24 +104,24 @@ bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeo
 
 // What the media commands of one word cost: open (pipeline built and prerolled), the length
 // query, play until the first buffer, close. Sink without pacing.
-void MediaCommandCosts(const std::string& clip) {
+void MediaCommandCosts(mci::Devices& devices, const std::string& clip) {
     std::vector<double> open, length, firstBuffer, close;
     BufferLog log;
-    mci::SetBufferObserver([&log](uint32_t device, uint64_t durationNs) { log.Record(device, durationNs); });
-    mci::SetAudioSink("fakesink sync=true");
+    devices.SetBufferObserver([&log](uint32_t device, uint64_t durationNs) { log.Record(device, durationNs); });
+    devices.SetAudioSink("fakesink sync=true");
     std::string answer;
     for (int i = 0; i < 22; ++i) {
         log.Take();
         auto t0 = Clock::now();
-        uint32_t rc = mci::mciSendString("open \"" + clip + "\" type mpegvideo alias bench", answer, nullptr);
+        uint32_t rc = devices.mciSendString("open \"" + clip + "\" type mpegvideo alias bench", answer, nullptr);
         auto t1 = Clock::now();
-        rc |= mci::mciSendString("set bench time format frames", answer, nullptr);
-        rc |= mci::mciSendString("status bench length", answer, nullptr);
+        rc |= devices.mciSendString("set bench time format frames", answer, nullptr);
+        rc |= devices.mciSendString("status bench length", answer, nullptr);
         auto t2 = Clock::now();
-        rc |= mci::mciSendString("play bench from 0 to " + answer, answer, nullptr);
+        rc |= devices.mciSendString("play bench from 0 to " + answer, answer, nullptr);
         RunUntil([&] { return !log.Empty(); }, std::chrono::seconds(2));
         auto t3 = Clock::now();
-        rc |= mci::mciSendString("close bench", answer, nullptr);
+        rc |= devices.mciSendString("close bench", answer, nullptr);
         auto t4 = Clock::now();
         if (rc) std::printf("  media command failed (%u)\n", rc);
         if (i < 2) continue;
@@ -135,7 +135,7 @@ void MediaCommandCosts(const std::string& clip) {
     PrintStats("  time format + length (ms)", Summarise(length), "ms");
     PrintStats("  play to first buffer (ms)", Summarise(firstBuffer), "ms");
     PrintStats("  close (ms)", Summarise(close), "ms");
-    mci::SetBufferObserver({});
+    devices.SetBufferObserver({});
 }
 
 std::string Sentence() {
@@ -175,9 +175,9 @@ int main(int argc, char** argv) {
     o.Registry["AudioSink"] = ravektest::RegValue::String(args.sink);
     ravektest::Installation inst(o);
     BufferLog log;
-    mci::SetBufferObserver([&log](uint32_t device, uint64_t durationNs) { log.Record(device, durationNs); });
     SpeechEvents events;
     IAPI api;
+    api.Audio().Devices.SetBufferObserver([&log](uint32_t device, uint64_t durationNs) { log.Record(device, durationNs); });
     api.SetEventSink(&events);
     api.Initialise();
     api.SelectVoice(3);
@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
     PrintStats("gap between consecutive words (ms)", s, "ms");
     Target(v, "gap between consecutive words (median)", s.median, 10, "ms");
     Target(v, "gap between consecutive words (max)", s.max, 20, "ms");
-    mci::SetBufferObserver({});
-    MediaCommandCosts(ravektest::Clip(ravektest::kToneC).string());
+    api.Audio().Devices.SetBufferObserver({});
+    MediaCommandCosts(api.Audio().Devices, ravektest::Clip(ravektest::kToneC).string());
     return 0;
 }

@@ -111,7 +111,7 @@ void PhaseBreakdown(IAPI& api, std::size_t words, int runs) {
         items = mTokeniser::CompactBreaks(items);
         auto t1 = Clock::now();
         {
-            mMDBConnection::ReadBatch batch;  // as a request makes them
+            mMDBConnection::ReadBatch batch(s.Database);  // as a request makes them
             items = mWordResolution::MatchSequences(s, items);
         }
         auto t2 = Clock::now();
@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
             if (i > 0) ms.push_back(MillisecondsBetween(t0, *clock.started));  // the first run warms up
             if (words == 200 && i == 1) DescribeUtterance(api.State().Utterance, FilesIn(api.State().CurrentDumpFolder));
             api.StopSpeak();
-            if (api.State().NotifyWindow) api.State().NotifyWindow->DispatchPending();
+            if (api.Audio().NotifyWindow) api.Audio().NotifyWindow->DispatchPending();
         }
         Stats s = Summarise(ms);
         PrintStats(std::to_string(words) + " words, Speak to hand-off (ms)", s, "ms");

@@ -112,7 +112,7 @@ void InProcess(Verdicts& v, const Args& args) {
         bool found = false;
         int32_t score = -1, best = -1;
         auto t0 = Clock::now();
-        mMDBConnection::LookupWord(naked, candidates, "Female", found, 1255);
+        api.State().Database.LookupWord(naked, candidates, "Female", found, 1255);
         PointedWords::BestCandidate(written, candidates, score, best, 1255);
         auto t1 = Clock::now();
         if (i >= 100) us.push_back(MicrosecondsBetween(t0, t1));
@@ -125,7 +125,7 @@ void InProcess(Verdicts& v, const Args& args) {
 
     // The same inside one read batch, as the lookups of a request run.
     us.clear();
-    mMDBConnection::ReadBatch batch;
+    mMDBConnection::ReadBatch batch(api.State().Database);
     for (int i = 0; i < 3000; ++i) {
         const std::size_t k = random() % kSpellings;
         const std::string written = i % 2 ? NakedSpelling(k) : PointedSpelling(k, random() % 2);
@@ -133,7 +133,7 @@ void InProcess(Verdicts& v, const Args& args) {
         bool found = false;
         int32_t score = -1, best = -1;
         auto t0 = Clock::now();
-        mMDBConnection::LookupWord(NakedSpelling(k), candidates, "Female", found, 1255);
+        api.State().Database.LookupWord(NakedSpelling(k), candidates, "Female", found, 1255);
         PointedWords::BestCandidate(written, candidates, score, best, 1255);
         us.push_back(MicrosecondsBetween(t0, Clock::now()));
     }

@@ -92,20 +92,20 @@ std::string DumpNameOf(const std::string& word) {
 }
 
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
-    const bool detailed = mLog::GetLogLevel() > 5;
-    if (detailed) mLog::LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
+    const bool detailed = state.Log.Detail();
+    if (detailed) state.Log.LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
     try {
         Extract(state, dumpFolder, voice, word);
     } catch (const std::exception& e) {
         // The caller gets no error (the pipeline meets the missing file later), but the failure
         // is on record.
         try {
-            mLog::LogWrite("Dump word (" + word + ") FAILED: " + e.what());
+            state.Log.LogWrite("Dump word (" + word + ") FAILED: " + e.what());
         } catch (...) {
         }
         return;
     }
-    if (detailed) mLog::LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
+    if (detailed) state.Log.LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
 }
 
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state) {

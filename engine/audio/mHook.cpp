@@ -11,31 +11,10 @@
 namespace mHook {
 namespace {
 
-struct Playlist {
-    std::vector<std::string> files;
-    std::vector<int32_t> kinds;
-    std::vector<int32_t> wordIndexes;
-    int32_t lastIndex = -1;
-    int32_t currentIndex = 0;
-    bool stopPending = false;
-    std::string currentAlias;
-};
-Playlist playlist;
-std::mt19937 generator;  // fixed start state: the same aliases in every run until re-seeded
-
-size_t CurrentSlot() {
-    const int32_t i = playlist.currentIndex;
-    if (i < 0 || static_cast<size_t>(i) >= playlist.files.size())
-        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "playlist entry " + std::to_string(i));
-    return static_cast<size_t>(i);
-}
-
 int32_t Increment(int32_t value, const char* what) {
     if (value == INT32_MAX) RuntimeErrors::Raise(RuntimeErrors::Overflow, what);
     return value + 1;
 }
-
-std::string RandomCharacter() { return std::string(1, static_cast<char>(RandomBetween(65, 122))); }
 
 std::string WithoutBlanks(std::string text) {
     std::erase(text, ' ');
@@ -59,45 +38,45 @@ int64_t LastPosition(const std::vector<std::string>& chars, const char* c) {
 
 }  // namespace
 
-void ResetPlaylist() {
-    for (auto* v : {&playlist.kinds, &playlist.wordIndexes}) v->resize(1);
-    playlist.files.resize(1);
-    playlist.lastIndex = -1;
-    playlist.currentIndex = 0;
-    playlist.stopPending = false;
+size_t Playlist::CurrentSlot() const {
+    const int32_t i = currentIndex_;
+    if (i < 0 || static_cast<size_t>(i) >= files_.size())
+        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "playlist entry " + std::to_string(i));
+    return static_cast<size_t>(i);
 }
 
-void AddToPlaylist(const std::string& path, int32_t kind, int32_t wordIndex) {
-    const int32_t last = Increment(playlist.lastIndex, "playlist size");
+void Playlist::ResetPlaylist() {
+    for (auto* v : {&kinds_, &wordIndexes_}) v->resize(1);
+    files_.resize(1);
+    lastIndex_ = -1;
+    currentIndex_ = 0;
+    stopPending_ = false;
+}
+
+void Playlist::AddToPlaylist(const std::string& path, int32_t kind, int32_t wordIndex) {
+    const int32_t last = Increment(lastIndex_, "playlist size");
     const size_t size = static_cast<size_t>(last) + 1;
-    if (playlist.files.size() < size) {
-        playlist.files.resize(size);
-        playlist.kinds.resize(size);
-        playlist.wordIndexes.resize(size);
+    if (files_.size() < size) {
+        files_.resize(size);
+        kinds_.resize(size);
+        wordIndexes_.resize(size);
     }
-    playlist.files[last] = path;
-    playlist.kinds[last] = kind;
-    playlist.wordIndexes[last] = wordIndex;
-    playlist.lastIndex = last;
+    files_[last] = path;
+    kinds_[last] = kind;
+    wordIndexes_[last] = wordIndex;
+    lastIndex_ = last;
 }
 
-void AdvancePlaylist() { playlist.currentIndex = Increment(playlist.currentIndex, "playlist index"); }
-int32_t CurrentIndex() { return playlist.currentIndex; }
-int32_t LastIndex() { return playlist.lastIndex; }
-const std::string& CurrentEntryFile() { return playlist.files[CurrentSlot()]; }
-int32_t CurrentEntryKind() { return playlist.kinds[CurrentSlot()]; }
-int32_t CurrentEntryWordIndex() { return playlist.wordIndexes[CurrentSlot()]; }
+void Playlist::AdvancePlaylist() { currentIndex_ = Increment(currentIndex_, "playlist index"); }
+const std::string& Playlist::CurrentEntryFile() const { return files_[CurrentSlot()]; }
+int32_t Playlist::CurrentEntryKind() const { return kinds_[CurrentSlot()]; }
+int32_t Playlist::CurrentEntryWordIndex() const { return wordIndexes_[CurrentSlot()]; }
 
-void SetStopPending() { playlist.stopPending = true; }
-void ClearStopPending() { playlist.stopPending = false; }
-bool IsStopPending() { return playlist.stopPending; }
+std::string Playlist::RandomCharacter() { return std::string(1, static_cast<char>(RandomBetween(65, 122))); }
 
-void SetCurrentAlias(const std::string& alias) { playlist.currentAlias = alias; }
-const std::string& GetCurrentAlias() { return playlist.currentAlias; }
-
-std::string MakeAlias() {
+std::string Playlist::MakeAlias() {
     try {
-        generator.seed(generator() ^ 100u);  // the running state stays mixed into the new seed
+        generator_.seed(generator_() ^ 100u);  // the running state stays mixed into the new seed
         const std::vector<std::string> f = AnsiText::Characters(CurrentEntryFile());
         const std::string head = WithoutBlanks(Mid(f, LastPosition(f, "/"), 4));
         std::string s = RandomCharacter() + RandomCharacter() + RandomCharacter() + head;
@@ -110,8 +89,8 @@ std::string MakeAlias() {
     }
 }
 
-int32_t RandomBetween(int32_t low, int32_t high) {
-    double r = std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+int32_t Playlist::RandomBetween(int32_t low, int32_t high) {
+    double r = std::uniform_real_distribution<double>(0.0, 1.0)(generator_);
     if (r >= 1.0) r = std::nextafter(1.0, 0.0);
     const double value = std::floor(r * (static_cast<double>(high) - low + 1)) + low;
     if (value > INT32_MAX || value < INT32_MIN) RuntimeErrors::Raise(RuntimeErrors::Overflow, "random number");

@@ -25,45 +25,6 @@ namespace {
 constexpr const char* kSilence = "Silence.mp3";
 constexpr int64_t kChildWindowStyle = 1073741824;  // hexadecimal 40000000
 
-struct Channel {
-    NotifySink* callbackWindow = nullptr;
-    std::string lastCommand;
-    int32_t lastError = 0;
-    int32_t speedOffset = 0;
-};
-Channel channel;
-
-bool Logging() { return mLog::GetLogLevel() > 0; }
-
-void LogQuietly(const std::string& line) {
-    try {
-        mLog::LogWrite(line);
-    } catch (...) {
-        // A log that cannot be written must not stop playback.
-    }
-}
-
-void LogIfEnabled(const std::string& line) {
-    if (Logging()) LogQuietly(line);
-}
-
-int32_t Send(const std::string& command, std::string& answer, NotifySink* callback) {
-    channel.lastCommand = command;
-    channel.lastError = static_cast<int32_t>(mci::mciSendString(command, answer, callback));
-    return channel.lastError;
-}
-
-// Sends a command framed by the GOING/DONE log lines.
-void SendLogged(const std::string& command, std::string& answer, NotifySink* callback) {
-    LogIfEnabled("GOING to run :" + command + " ");
-    Send(command, answer, callback);
-    LogIfEnabled("DONE to run :" + command + " ");
-}
-
-void LogFailure(const std::string& what, const std::string& alias) {
-    if (channel.lastError != 0) LogIfEnabled(what + alias + " " + MediaErrorText(channel.lastError));
-}
-
 std::string PositionText(const Position& p) {
     if (const auto* n = std::get_if<int64_t>(&p)) return std::to_string(*n);
     return std::get<std::string>(p);
@@ -87,10 +48,30 @@ int32_t LeadingNumber(const std::string& text) {
 
 }  // namespace
 
-void SetCallbackWindow(NotifySink* window) { channel.callbackWindow = window; }
-NotifySink* CallbackWindow() { return channel.callbackWindow; }
+Channel::Channel(mci::Devices& devices, mHook::Playlist& playlist, const mLog::Log& log)
+    : devices_(devices), playlist_(playlist), log_(log) {}
 
-void MediaInit(int32_t speedOffset) { channel.speedOffset = speedOffset; }
+void Channel::LogIfEnabled(const std::string& line) const {
+    // A log that cannot be written must not stop playback.
+    if (log_.Progress()) log_.LogWriteQuietly(line);
+}
+
+int32_t Channel::Send(const std::string& command, std::string& answer, NotifySink* callback) {
+    lastCommand_ = command;
+    lastError_ = static_cast<int32_t>(devices_.mciSendString(command, answer, callback));
+    return lastError_;
+}
+
+// Sends a command framed by the GOING/DONE log lines.
+void Channel::SendLogged(const std::string& command, std::string& answer, NotifySink* callback) {
+    LogIfEnabled("GOING to run :" + command + " ");
+    Send(command, answer, callback);
+    LogIfEnabled("DONE to run :" + command + " ");
+}
+
+void Channel::LogFailure(const std::string& what, const std::string& alias) const {
+    if (lastError_ != 0) LogIfEnabled(what + alias + " " + MediaErrorText(lastError_));
+}
 
 std::string DataFolder() {
     if (const char* env = std::getenv("RAVEK_DATA_DIR"); env && *env) return env;
@@ -103,7 +84,7 @@ std::string DataFolder() {
     return RAVEK_INSTALL_DATADIR;
 }
 
-std::string MediaFilePath(const std::string& path) {
+std::string Channel::MediaFilePath(const std::string& path) const {
     try {
         std::error_code ec;
         if (!path.empty() && fs::is_regular_file(path, ec)) return path;
@@ -115,51 +96,51 @@ std::string MediaFilePath(const std::string& path) {
     }
 }
 
-void MediaOpen(const std::string& path, const std::string& alias) {
+void Channel::MediaOpen(const std::string& path, const std::string& alias) {
     const std::string file = MediaFilePath(path);
     const std::string command = "Open " + CommandPath(file) + " type MPEGVideo Alias " + alias + " parent " +
-                                std::to_string(channel.callbackWindow ? channel.callbackWindow->Handle() : 0) +
+                                std::to_string(callbackWindow_ ? callbackWindow_->Handle() : 0) +
                                 " Style " + std::to_string(kChildWindowStyle) + " notify";
     std::string answer;
     SendLogged(command, answer, nullptr);
     LogFailure("ERROR Opening alias ", alias);
 }
 
-void MediaClose(const std::string& alias) {
+void Channel::MediaClose(const std::string& alias) {
     std::string answer;
-    SendLogged("close " + alias + " ", answer, channel.callbackWindow);
+    SendLogged("close " + alias + " ", answer, callbackWindow_);
     LogFailure("ERROR Closing alias ", alias);
 }
 
-void MediaPlay(const std::string& alias, const Position& from, const Position& to) {
+void Channel::MediaPlay(const std::string& alias, const Position& from, const Position& to) {
     Position end = to;
     if (const auto* text = std::get_if<std::string>(&to); text && *text == "TheEnd")
         end = static_cast<int64_t>(MediaLengthFrames(alias));
     int32_t speed = 0;
-    if (__builtin_add_overflow(1000, channel.speedOffset, &speed))
-        RuntimeErrors::Raise(RuntimeErrors::Overflow, "speed 1000 + " + std::to_string(channel.speedOffset));
+    if (__builtin_add_overflow(1000, speedOffset_, &speed))
+        RuntimeErrors::Raise(RuntimeErrors::Overflow, "speed 1000 + " + std::to_string(speedOffset_));
     std::string answer;
-    SendLogged("set " + alias + " speed " + std::to_string(speed), answer, channel.callbackWindow);
+    SendLogged("set " + alias + " speed " + std::to_string(speed), answer, callbackWindow_);
     LogFailure("ERROR setting speed for alias ", alias);
 
     const std::string command = "Play " + alias + " from " + PositionText(from) + " to " + PositionText(end) + " notify";
     LogIfEnabled("GOING to run :" + command + " ");
-    Send(command, answer, channel.callbackWindow);
-    LogIfEnabled("DONE to run :" + command + " " + std::to_string(channel.lastError));
+    Send(command, answer, callbackWindow_);
+    LogIfEnabled("DONE to run :" + command + " " + std::to_string(lastError_));
     LogFailure("ERROR Playing alias ", alias);
 }
 
-void MediaStop(const std::string& alias) {
+void Channel::MediaStop(const std::string& alias) {
     std::string answer;
-    Send("Stop " + alias + " notify", answer, channel.callbackWindow);
-    mHook::SetStopPending();
+    Send("Stop " + alias + " notify", answer, callbackWindow_);
+    playlist_.SetStopPending();
 }
 
-int32_t MediaLengthFrames(const std::string& alias) {
+int32_t Channel::MediaLengthFrames(const std::string& alias) {
     std::string answer;
     SendLogged("Set " + alias + " time format frames", answer, nullptr);
     SendLogged("Status " + alias + " length", answer, nullptr);
-    if (channel.lastError != 0) {
+    if (lastError_ != 0) {
         LogFailure("ERROR getting Total Frame Number for alias ", alias);
         return -1;
     }
@@ -168,8 +149,6 @@ int32_t MediaLengthFrames(const std::string& alias) {
 
 std::string MediaErrorText(int32_t code) { return mci::mciGetErrorString(static_cast<uint32_t>(code)); }
 
-int32_t LastError() { return channel.lastError; }
-const std::string& LastCommand() { return channel.lastCommand; }
-uint32_t MediaDeviceId(const std::string& alias) { return mci::mciGetDeviceID(alias); }
+uint32_t Channel::MediaDeviceId(const std::string& alias) const { return devices_.mciGetDeviceID(alias); }
 
 }  // namespace mMedia

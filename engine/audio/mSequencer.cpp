@@ -7,10 +7,8 @@
 
 #include "AutomationError.h"
 #include "EngineState.h"
-#include "mHook.h"
+#include "EngineAudio.h"
 #include "mLog.h"
-#include "mMedia.h"
-#include "mci.h"
 
 namespace fs = std::filesystem;
 
@@ -21,15 +19,8 @@ constexpr const char* kStopSpeakProc = "RavekVoice.exe!StopSpeak";
 constexpr const char* kVolumeProc = "RavekVoice.exe!Speak";  // the volume method shares Speak's name
 constexpr const char* kTheEnd = "TheEnd";
 
-bool Detailed() { return mLog::GetLogLevel() > 5; }
-
 // Playback goes on even when the log cannot be written.
-void Log(const std::string& line) {
-    try {
-        mLog::LogWrite(line);
-    } catch (...) {
-    }
-}
+void Log(const EngineState& state, const std::string& line) { state.Log.LogWriteQuietly(line); }
 
 // An utterance item as the playlist plays it: the file played and the path the log names.
 struct PlayedItem {
@@ -91,9 +82,9 @@ bool FolderExists(const std::string& folder) {
     return fs::exists(fs::symlink_status(folder, ec));
 }
 
-void CloseDevice(const std::string& alias) {
+void CloseDevice(EngineAudio& audio, const std::string& alias) {
     try {
-        mMedia::MediaClose(alias);
+        audio.Media.MediaClose(alias);
     } catch (...) {
     }
 }
@@ -101,96 +92,92 @@ void CloseDevice(const std::string& alias) {
 // Closes a device without the media channel's log lines: at the end of a speech whose working
 // folder is already gone (or when nothing ever played) there is no device to report, but a
 // pipeline left open would keep its resources.
-void CloseDeviceQuietly(const std::string& alias) {
+void CloseDeviceQuietly(EngineAudio& audio, const std::string& alias) {
     if (alias.empty()) return;
     std::string ignored;
-    mci::mciSendString("close " + alias, ignored, nullptr);
+    audio.Devices.mciSendString("close " + alias, ignored, nullptr);
 }
 
-void CloseCurrentDevice() { CloseDevice(mHook::GetCurrentAlias()); }
+void CloseCurrentDevice(EngineAudio& audio) { CloseDevice(audio, audio.Playlist.GetCurrentAlias()); }
 
-// Changes whenever a speech starts or ends. Events are raised synchronously, so a client's
-// handler may stop the speech or start the next one before the raise returns; the code that
-// raised the event then finds the number changed and leaves the playlist and devices alone.
-uint64_t speechSerial = 0;
-
+// Events are raised synchronously, so a client's handler may stop the speech or start the next
+// one before the raise returns; the code that raised the event then finds the speech serial
+// changed and leaves the playlist and devices alone.
+//
 // The go-on notice of an entry that could not be played carries a tag of its own (a negative
 // number where a device id would stand), so that a notice left over from a stopped speech is not
-// taken for the entry now playing. 0: no notice awaited.
-long pendingSkipTag = 0;
-long lastSkipTag = 0;
-
-long NextSkipTag() {
-    lastSkipTag = lastSkipTag <= -0x7fffffffL ? -1 : lastSkipTag - 1;
-    return lastSkipTag;
+// taken for the entry now playing. PendingSkipTag 0: no notice awaited.
+long NextSkipTag(EngineAudio& audio) {
+    audio.LastSkipTag = audio.LastSkipTag <= -0x7fffffffL ? -1 : audio.LastSkipTag - 1;
+    return audio.LastSkipTag;
 }
 
 // A file that could not be opened or played posts no completion; the sequence goes on with
 // the next entry as if it had played.
-void SkipFailedEntry(EngineState& state, const std::string& alias, const std::string& reason) {
-    if (mLog::GetLogLevel() > 0) Log("ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
-    pendingSkipTag = NextSkipTag();
-    if (state.NotifyWindow) state.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, pendingSkipTag);
+void SkipFailedEntry(EngineState& state, EngineAudio& audio, const std::string& alias, const std::string& reason) {
+    if (state.Log.Progress()) Log(state, "ERROR alias " + alias + " could not be played (" + reason + "); going on with the next entry");
+    audio.PendingSkipTag = NextSkipTag(audio);
+    if (audio.NotifyWindow) audio.NotifyWindow->Post(NotifySink::MM_MCINOTIFY, mci::MCI_NOTIFY_SUCCESSFUL, audio.PendingSkipTag);
 }
 
 // Whether a notification concerns the entry now playing: it comes from the device now open, it
 // is the awaited go-on notice, or it names no device at all. Completions of devices closed since
 // (a stopped speech, an entry cut short) are stale: acting on them would start the next entry of
 // the current speech early.
-bool ForCurrentEntry(long lParam) {
+bool ForCurrentEntry(const EngineAudio& audio, long lParam) {
     if (lParam == 0) return true;
-    if (lParam < 0) return lParam == pendingSkipTag;
-    return static_cast<uint32_t>(lParam) == mMedia::MediaDeviceId(mHook::GetCurrentAlias());
+    if (lParam < 0) return lParam == audio.PendingSkipTag;
+    return static_cast<uint32_t>(lParam) == audio.Media.MediaDeviceId(audio.Playlist.GetCurrentAlias());
 }
 
 // Opens and plays the current entry under a new alias. Errors of the media layer skip the entry.
 // A raised error (a speed overflow) skips it too, or, with `rethrow`, closes the device and hands
 // the error on to the caller, whose request then ends.
-void StartCurrentEntry(EngineState& state, const std::string& alias, bool rethrow) {
-    mHook::SetCurrentAlias(alias);
+void StartCurrentEntry(EngineState& state, EngineAudio& audio, const std::string& alias, bool rethrow) {
+    audio.Playlist.SetCurrentAlias(alias);
     try {
-        mMedia::MediaOpen(mHook::CurrentEntryFile(), alias);
-        mMedia::MediaPlay(alias, int64_t{0}, std::string(kTheEnd));
-        if (mMedia::LastError() != 0) SkipFailedEntry(state, alias, mMedia::MediaErrorText(mMedia::LastError()));
+        audio.Media.MediaOpen(audio.Playlist.CurrentEntryFile(), alias);
+        audio.Media.MediaPlay(alias, int64_t{0}, std::string(kTheEnd));
+        if (audio.Media.LastError() != 0) SkipFailedEntry(state, audio, alias, mMedia::MediaErrorText(audio.Media.LastError()));
     } catch (const std::exception& e) {
         if (!rethrow) {
-            SkipFailedEntry(state, alias, e.what());
+            SkipFailedEntry(state, audio, alias, e.what());
             return;
         }
-        CloseDevice(alias);
+        CloseDevice(audio, alias);
         throw;
     }
 }
 
-void EndOfSpeech(EngineState& state) {
+void EndOfSpeech(EngineState& state, EngineAudio& audio) {
     // What belongs to the speech that ends: the Speechend handler may start the next speech,
     // whose device and working folder must stay.
-    const std::string alias = mHook::GetCurrentAlias();
+    const std::string alias = audio.Playlist.GetCurrentAlias();
     const std::string folder = state.CurrentDumpFolder;
-    RaiseSpeechEnd(state);
-    if (Detailed()) Log("Speech End Raised in " + state.Elapsed());
+    RaiseSpeechEnd(state, audio);
+    if (state.Log.Detail()) Log(state, "Speech End Raised in " + state.Elapsed());
     if (FolderExists(folder)) {
-        CloseDevice(alias);
+        CloseDevice(audio, alias);
         RemoveWorkingFolder(folder, true);
     } else {
-        CloseDeviceQuietly(alias);
+        CloseDeviceQuietly(audio, alias);
     }
-    if (Detailed()) Log("Dump Folder cleaned in " + state.Elapsed());
+    if (state.Log.Detail()) Log(state, "Dump Folder cleaned in " + state.Elapsed());
 }
 
-void PlayNextEntry(EngineState& state) {
-    const uint64_t serial = speechSerial;
-    const auto kind = static_cast<ItemKind>(mHook::CurrentEntryKind());
+void PlayNextEntry(EngineState& state, EngineAudio& audio) {
+    const uint64_t serial = audio.SpeechSerial;
+    const auto kind = static_cast<ItemKind>(audio.Playlist.CurrentEntryKind());
     if (RaisesWordStart(kind)) {
-        RaiseWordStart(state, mHook::CurrentEntryWordIndex());
-        if (Detailed()) Log("Raised word started event  at " + state.Elapsed());
-        if (serial != speechSerial) return;  // stopped (or replaced) from the WordStart handler
+        RaiseWordStart(state, audio.Playlist.CurrentEntryWordIndex());
+        if (state.Log.Detail()) Log(state, "Raised word started event  at " + state.Elapsed());
+        if (serial != audio.SpeechSerial) return;  // stopped (or replaced) from the WordStart handler
     }
-    const std::string path = mHook::CurrentEntryFile();
-    const std::string alias = "A" + mHook::MakeAlias();
-    if (Detailed()) Log("Going to plackback word from " + path + " in " + state.Elapsed());
-    CloseCurrentDevice();
-    StartCurrentEntry(state, alias, false);
+    const std::string path = audio.Playlist.CurrentEntryFile();
+    const std::string alias = "A" + audio.Playlist.MakeAlias();
+    if (state.Log.Detail()) Log(state, "Going to plackback word from " + path + " in " + state.Elapsed());
+    CloseCurrentDevice(audio);
+    StartCurrentEntry(state, audio, alias, false);
 }
 
 }  // namespace
@@ -203,100 +190,100 @@ void RaiseWordStart(EngineState& state, int32_t index) {
     if (state.Events) state.Events->WordStart(index);
 }
 
-void RaiseSpeechEnd(EngineState& state) {
-    ++speechSerial;
+void RaiseSpeechEnd(EngineState& state, EngineAudio& audio) {
+    ++audio.SpeechSerial;
     state.IsIdle = true;
     if (state.Events) state.Events->Speechend();
 }
 
-void HandOff(EngineState& state) {
-    const uint64_t serial = ++speechSerial;
+void HandOff(EngineState& state, EngineAudio& audio) {
+    const uint64_t serial = ++audio.SpeechSerial;
     RaiseSpeechStart(state);
-    if (serial != speechSerial) return;  // stopped from the SpeechStart handler: nothing plays
-    mHook::ResetPlaylist();
-    pendingSkipTag = 0;
-    mMedia::MediaInit(state.Settings.PlaybackAccelerationRate);
-    const bool detailed = Detailed();
+    if (serial != audio.SpeechSerial) return;  // stopped from the SpeechStart handler: nothing plays
+    audio.Playlist.ResetPlaylist();
+    audio.PendingSkipTag = 0;
+    audio.Media.MediaInit(state.Settings.PlaybackAccelerationRate);
+    const bool detailed = state.Log.Detail();
     std::optional<size_t> first;
     for (state.UtteranceIndex = 0; static_cast<size_t>(state.UtteranceIndex) < state.Utterance.size(); ++state.UtteranceIndex) {
         const SpeechItem& item = state.Utterance[state.UtteranceIndex];
         auto played = Played(state, item);
         if (!played) continue;
         if (!first) first = state.UtteranceIndex;
-        mHook::AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
-        if (detailed) Log("Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
+        audio.Playlist.AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
+        if (detailed) Log(state, "Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
     }
     if (!first) {
         // Nothing to play: the utterance ends at once, so the engine does not stay busy.
-        EndOfSpeech(state);
+        EndOfSpeech(state, audio);
         return;
     }
     const SpeechItem& item = state.Utterance[*first];
     if (RaisesWordStart(item.Kind)) RaiseWordStart(state, item.Position);
-    if (serial != speechSerial) return;  // stopped from the WordStart handler
-    if (detailed) Log("Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
-    StartCurrentEntry(state, "A" + mHook::MakeAlias(), true);
+    if (serial != audio.SpeechSerial) return;  // stopped from the WordStart handler
+    if (detailed) Log(state, "Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
+    StartCurrentEntry(state, audio, "A" + audio.Playlist.MakeAlias(), true);
 }
 
-int32_t OnNotify(EngineState& state, uint32_t message, long wParam, long lParam) {
+int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long wParam, long lParam) {
     if (message != NotifySink::MM_MCINOTIFY) return 0;
     try {
-        if (Detailed()) Log("ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
+        if (state.Log.Detail()) Log(state, "ARRIVED EVENT MM_MCINOTIFY wParam=" + std::to_string(wParam));
         // A failure notification of the device now playing ends that entry like a completion;
         // any other failure, superseded or aborted notification is ignored.
-        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam > 0 && ForCurrentEntry(lParam);
+        const bool currentFailed = wParam == mci::MCI_NOTIFY_FAILURE && lParam > 0 && ForCurrentEntry(audio, lParam);
         if (wParam != mci::MCI_NOTIFY_SUCCESSFUL && !currentFailed) return 0;
-        if (!ForCurrentEntry(lParam)) return 0;
-        if (lParam < 0) pendingSkipTag = 0;
-        if (currentFailed && mLog::GetLogLevel() > 0)
-            Log("ERROR alias " + mHook::GetCurrentAlias() + " failed while playing; going on with the next entry");
-        mHook::AdvancePlaylist();
-        if (mHook::IsStopPending()) {
-            mHook::ClearStopPending();
+        if (!ForCurrentEntry(audio, lParam)) return 0;
+        if (lParam < 0) audio.PendingSkipTag = 0;
+        if (currentFailed && state.Log.Progress())
+            Log(state, "ERROR alias " + audio.Playlist.GetCurrentAlias() + " failed while playing; going on with the next entry");
+        audio.Playlist.AdvancePlaylist();
+        if (audio.Playlist.IsStopPending()) {
+            audio.Playlist.ClearStopPending();
             return 0;
         }
         // A late completion of an utterance that has already ended or been stopped.
         if (state.IsIdle) return 0;
-        if (mHook::CurrentIndex() > mHook::LastIndex()) EndOfSpeech(state);
-        else PlayNextEntry(state);
+        if (audio.Playlist.CurrentIndex() > audio.Playlist.LastIndex()) EndOfSpeech(state, audio);
+        else PlayNextEntry(state, audio);
     } catch (const std::exception& e) {
-        Log(std::string("ERROR in the playback notification handler: ") + e.what());
+        Log(state, std::string("ERROR in the playback notification handler: ") + e.what());
     }
     return 0;
 }
 
-int32_t StopSpeak(EngineState& state) {
+int32_t StopSpeak(EngineState& state, EngineAudio& audio) {
     mLog::ProcTrace trace;
-    mLog::ProcEnter(trace, kStopSpeakProc, 99);
+    state.Log.ProcEnter(trace, kStopSpeakProc, mLog::kTrace);
     try {
         state.UtteranceIndex = 0;
-        pendingSkipTag = 0;
-        if (Detailed()) {
+        audio.PendingSkipTag = 0;
+        if (state.Log.Detail()) {
             state.StartTimer();
-            Log("Stop Speak called at " + mLog::SystemDateTimeText());
+            Log(state, "Stop Speak called at " + mLog::SystemDateTimeText());
         }
-        mMedia::MediaStop(mHook::GetCurrentAlias());
+        audio.Media.MediaStop(audio.Playlist.GetCurrentAlias());
     } catch (const AutomationError& e) {
-        mLog::TraceError(trace, e.Number(), -9999, e.Description());
+        state.Log.TraceError(trace, e.Number(), -9999, e.Description());
     } catch (const std::exception& e) {
-        mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+        state.Log.TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
     }
     // The device is closed and Speechend raised in every case, so the engine is idle again.
     if (FolderExists(state.CurrentDumpFolder)) {
-        CloseCurrentDevice();
+        CloseCurrentDevice(audio);
         RemoveWorkingFolder(state.CurrentDumpFolder, false);
     } else {
-        CloseDeviceQuietly(mHook::GetCurrentAlias());
+        CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
     }
-    RaiseSpeechEnd(state);
-    if (Detailed()) Log("Stop Speak Done in  " + state.Elapsed());
-    mLog::ProcExit(trace, 99);
+    RaiseSpeechEnd(state, audio);
+    if (state.Log.Detail()) Log(state, "Stop Speak Done in  " + state.Elapsed());
+    state.Log.ProcExit(trace, mLog::kTrace);
     return 0;
 }
 
-void SetSystemVolume(EngineState&, int16_t leftVol, int16_t rightVol) {
+void SetSystemVolume(EngineState& state, EngineAudio& audio, int16_t leftVol, int16_t rightVol) {
     mLog::ProcTrace trace;
-    mLog::ProcEnter(trace, kVolumeProc, 99);
+    state.Log.ProcEnter(trace, kVolumeProc, mLog::kTrace);
     try {
         auto level = [](int16_t percent) {
             int p = percent;
@@ -304,26 +291,24 @@ void SetSystemVolume(EngineState&, int16_t leftVol, int16_t rightVol) {
             if (p < 1) p = 1;
             return static_cast<uint16_t>(static_cast<int64_t>(65535.0 / (100.0 / p)));  // truncated toward zero
         };
-        mci::SetOutputLevels(level(leftVol), level(rightVol));
+        audio.Devices.SetOutputLevels(level(leftVol), level(rightVol));
     } catch (const AutomationError& e) {
-        mLog::TraceError(trace, e.Number(), -9999, e.Description());
+        state.Log.TraceError(trace, e.Number(), -9999, e.Description());
     }
-    mLog::ProcExit(trace, 99);
+    state.Log.ProcExit(trace, mLog::kTrace);
 }
 
-void Attach(EngineState& state) {
-    mMedia::SetCallbackWindow(state.NotifyWindow.get());
+void Attach(EngineState& state, EngineAudio& audio) {
+    audio.Media.SetCallbackWindow(audio.NotifyWindow.get());
     const char* env = std::getenv("RAVEK_AUDIO_SINK");
-    mci::SetAudioSink(env && *env ? std::string(env) : state.Settings.AudioSink);
+    audio.Devices.SetAudioSink(env && *env ? std::string(env) : state.Settings.AudioSink);
 }
 
-void Detach(EngineState& state) {
-    if (!state.NotifyWindow) return;
-    if (mMedia::CallbackWindow() == state.NotifyWindow.get()) {
-        CloseDeviceQuietly(mHook::GetCurrentAlias());
-        mMedia::SetCallbackWindow(nullptr);
-    }
-    mci::ForgetNotifySink(state.NotifyWindow.get());
+void Detach(EngineAudio& audio) {
+    if (!audio.NotifyWindow) return;
+    CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
+    audio.Media.SetCallbackWindow(nullptr);
+    audio.Devices.ForgetNotifySink(audio.NotifyWindow.get());
 }
 
 }  // namespace mSequencer

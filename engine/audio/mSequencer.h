@@ -3,21 +3,24 @@
 // that walks the playlist, the three events, StopSpeak and the output volume.
 #include <cstdint>
 
+struct EngineAudio;
 struct EngineState;
+
+// Every function works on one engine object: its state and the audio layer's part of it.
 
 namespace mSequencer {
 void RaiseSpeechStart(EngineState& state);
 void RaiseWordStart(EngineState& state, int32_t index);
-void RaiseSpeechEnd(EngineState& state);
+void RaiseSpeechEnd(EngineState& state, EngineAudio& audio);
 // Raises SpeechStart, fills the playlist from state.Utterance and starts the first entry.
-void HandOff(EngineState& state);
+void HandOff(EngineState& state, EngineAudio& audio);
 // Handler of the notification sink (message 953 = MM_MCINOTIFY); returns 0.
-int32_t OnNotify(EngineState& state, uint32_t message, long wParam, long lParam);
-int32_t StopSpeak(EngineState& state);
-void SetSystemVolume(EngineState& state, int16_t leftVol, int16_t rightVol);
+int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long wParam, long lParam);
+int32_t StopSpeak(EngineState& state, EngineAudio& audio);
+void SetSystemVolume(EngineState& state, EngineAudio& audio, int16_t leftVol, int16_t rightVol);
 // Binds the media layer to the engine's notification sink and audio sink (end of Initialise).
-void Attach(EngineState& state);
+void Attach(EngineState& state, EngineAudio& audio);
 // Unbinds the media layer from the engine's notification sink and closes the device now playing;
 // called when the engine object goes away, so no notification reaches a destroyed sink.
-void Detach(EngineState& state);
+void Detach(EngineAudio& audio);
 }  // namespace mSequencer

@@ -43,5 +43,3 @@ std::string EngineState::Elapsed() {
     Timer->StopTimer();
     return mLog::DoubleText(Timer->ElapsedTime());
 }
-
-int16_t EngineState::LogLevel() const { return mLog::GetLogLevel(); }

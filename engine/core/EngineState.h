@@ -1,7 +1,9 @@
 #pragma once
-// Everything one engine instance owns: the voice model, the loaded voice data, the settings and
-// the state of the current request. The engine's modules work on this record; IAPI is the
-// public face over it.
+// The core part of one engine object: the voice model, the loaded voice data (dictionaries,
+// prefix table, the lookup database connection), the settings, the log and the state of the
+// current request (its working folders among them). The engine's modules work on this record. The audio layer's part (media
+// devices, notification sink, media channel, playlist) is EngineAudio, which IAPI owns beside
+// this record: this layer (ravek_core) does not depend on the audio and platform layers.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -13,10 +15,12 @@
 #include "AnsiText.h"
 #include "Dictionary.h"
 #include "EngineSettings.h"
-#include "NotifySink.h"
 #include "PointedWord.h"
 #include "SpeechItem.h"
 #include "cHiResTimer.h"
+#include "mLog.h"
+#include "mMDBConnection.h"
+#include "mWorkingFolder.h"
 
 struct VoicePermission {
     bool UseUserRecordings = false;
@@ -61,12 +65,14 @@ struct EngineState {
     std::array<int32_t, kSlots> BinFileCount{};
     std::array<int16_t, kSlots> BinFileHandles{};
     PrefixTable Prefixes;
+    mMDBConnection::Connection Database;
     std::array<int64_t, kSlots> MyRecordsSizeCache{};
     std::chrono::system_clock::time_point LastFolderCheck{};
 
     EngineSettings Settings;
     // The HKEY_LOCAL_MACHINE registry file start-up reads; empty: $RAVEK_REGISTRY or its default.
     std::string RegistryPath;
+    mLog::Log Log;
     int32_t LanguageClass = 0;
     std::string LanguageKeySuffix;
     int32_t LocaleId = 1037;
@@ -77,11 +83,11 @@ struct EngineState {
     std::shared_ptr<Dictionary> WordSet;
 
     std::string CurrentDumpFolder;  // ends with "/"
+    mWorkingFolder::CreatedFolders WorkingFolders;
     int32_t DumpFileCounter = 0;
     std::vector<SpeechItem> Utterance;
     int32_t UtteranceIndex = 0;
 
-    std::unique_ptr<NotifySink> NotifyWindow;
     EngineEvents* Events = nullptr;
 
     // ---- helpers shared by the modules ----
@@ -100,5 +106,5 @@ struct EngineState {
     void StartTimer();
     // Stops the timer and gives the seconds since it was started, as log text.
     std::string Elapsed();
-    int16_t LogLevel() const;
+    int16_t LogLevel() const { return Log.GetLogLevel(); }
 };

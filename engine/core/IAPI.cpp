@@ -32,8 +32,6 @@ std::string Registry(const EngineState& state, const std::string& key, const std
     return CommonFunc::VariantText(CommonFunc::GetRegistryValue(RootKey::LocalMachine, key, name, state.RegistryPath));
 }
 
-bool LevelAbove0() { return mLog::GetLogLevel() > 0; }
-
 // Existence checks that never raise: a path that cannot be examined (no search permission, a
 // symbolic link loop) counts as missing, so start-up reports it like a missing file.
 bool IsFile(const std::string& path) {
@@ -49,10 +47,10 @@ bool IsFolder(const std::string& path) {
 }  // namespace
 
 IAPI::IAPI() = default;
-IAPI::~IAPI() { mSequencer::Detach(state_); }
+IAPI::~IAPI() { mSequencer::Detach(audio_); }
 
 void IAPI::Initialise() {
-    mLog::Traced(kInitialiseProc, [&](mLog::ProcTrace&) {
+    state_.Log.Traced(kInitialiseProc, [&](mLog::ProcTrace&) {
         if (!state_.IsInitialised) RunStartUp();
     });
 }
@@ -73,8 +71,8 @@ void IAPI::ReadSettings() {
     set.FemaleVoiceName1 = Registry(s, languageKey, "FemaleVoiceName1");
     set.SystemVoicePath = Registry(s, kMainKey, "SystemVoicePath");
     set.LogLocation = Registry(s, kMainKey, "LogLocation");
-    set.LogLevel = ToInteger("LogLevel", Registry(s, kMainKey, "LogLevel"), 99);
-    mLog::LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
+    set.LogLevel = ToInteger("LogLevel", Registry(s, kMainKey, "LogLevel"), mLog::kTrace);
+    s.Log.LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
     set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(s, kMainKey, "PlaybackAccelerationRate"), 0);
     set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
     set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
@@ -88,16 +86,19 @@ void IAPI::ConnectDatabase() {
     EngineState& s = state_;
     s.Prefixes = PrefixTable{};
     s.VoiceReady[0] = s.VoiceReady[1] = true;
-    if (mMDBConnection::DbConnect(s.Settings.DictionaryFolder()) == 0) {
-        if (LevelAbove0()) mLog::LogWrite("DB Connection established successfully..  " + s.Elapsed());
-        if (mMDBConnection::LoadPrefixes(s.Prefixes, s.AnsiCodePage) != 0) {
+    std::string reason;
+    if (s.Database.DbConnect(s.Settings.DictionaryFolder(), &reason) == 0) {
+        if (s.Log.Progress()) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
+        if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage, &reason) != 0) {
             s.VoiceReady[0] = s.VoiceReady[1] = false;
-            mLog::LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
-        } else if (LevelAbove0()) {
-            mLog::LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
+            s.Log.LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
+            s.Log.LogReason(reason);
+        } else if (s.Log.Progress()) {
+            s.Log.LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
         }
     } else {
-        mLog::LogWrite("DB Connection failed .. Assuming no smart lookup.. ");
+        s.Log.LogWrite("DB Connection failed .. Assuming no smart lookup.. ");
+        s.Log.LogReason(reason);
         s.VoiceReady[0] = s.VoiceReady[1] = false;
     }
 }
@@ -105,7 +106,7 @@ void IAPI::ConnectDatabase() {
 void IAPI::ReadSeparatorSets() {
     EngineState& s = state_;
     const std::string ini = s.Settings.IniPath();
-    mLog::LogWrite("Ini file detected at " + ini);
+    s.Log.LogWrite("Ini file detected at " + ini);
     s.Settings.PreSpellWord = CommonFunc::GetIniValue(ini, "General", "PreSpellWord");
     if (s.LanguageClass == 3) s.Settings.PreSpellWord = AnsiText::ToLower(s.Settings.PreSpellWord);
     std::string sentences = CommonFunc::GetIniValue(ini, "TXRS", "sentences");
@@ -128,18 +129,18 @@ void IAPI::LoadRecordings() {
     const char* names[2] = {"Male", "Female"};
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = s.Settings.MyRecordsPath + "/" + s.VoiceNames[slot];
-        mLog::LogWrite(std::string(names[slot]) + " user records are at " + folder);
+        s.Log.LogWrite(std::string(names[slot]) + " user records are at " + folder);
         s.MyRecordsSizeCache[slot] = mRecordings::FolderSize(folder);
-        if (mLog::GetLogLevel() >= 6)
-            mLog::LogWrite(std::string(names[slot]) + " MyRecords size cached as " + std::to_string(s.MyRecordsSizeCache[slot]));
+        if (s.Log.Detail())
+            s.Log.LogWrite(std::string(names[slot]) + " MyRecords size cached as " + std::to_string(s.MyRecordsSizeCache[slot]));
         s.UserDictionaries[slot] = std::make_shared<Dictionary>();
         // The notification sink exists before the recordings are enumerated.
-        if (slot == 0 && !s.NotifyWindow) s.NotifyWindow = std::make_unique<NotifySink>();
+        if (slot == 0 && !audio_.NotifyWindow) audio_.NotifyWindow = std::make_unique<NotifySink>();
         int32_t files = 0, folders = 0;
         std::string path = folder;
         mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.UserDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
-        if (LevelAbove0())
-            mLog::LogWrite(std::string(names[slot]) + " user Dictionary loaded from " + folder + ": totally " +
+        if (s.Log.Progress())
+            s.Log.LogWrite(std::string(names[slot]) + " user Dictionary loaded from " + folder + ": totally " +
                            std::to_string(files) + (slot == 0 ? " Files :" : " Files : ") + s.Elapsed());
     }
     s.LastFolderCheck = std::chrono::system_clock::now();
@@ -156,7 +157,7 @@ void IAPI::LoadSystemRecordings() {
         std::string path = folder;
         mRecordings::EnumerateFiles(path, "*.*", files, folders, *s.SystemDictionaries[slot], s.LowerCaseWords(), s.AnsiCodePage);
     }
-    if (LevelAbove0()) mLog::LogWrite("System voices were loaded after " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("System voices were loaded after " + s.Elapsed());
     s.LastFolderCheck = std::chrono::system_clock::now();
 }
 
@@ -168,13 +169,15 @@ void IAPI::LoadIndexes() {
     for (int slot = 0; slot < 2; ++slot) {
         s.IndexDictionaries[slot] = std::make_shared<Dictionary>();
         std::string path = mIndexFiles::IndexFilePath(s.Settings.ApplicationPath, voices[slot]);
-        mLog::LogWrite(std::string(headings[slot]) + " index loaded from " + path);
+        s.Log.LogWrite(std::string(headings[slot]) + " index loaded from " + path);
+        std::string reason;
         if (mIndexFiles::LoadIndex(path, *s.IndexDictionaries[slot], s.BinFileCount[slot], s.LowerCaseWords(),
-                                   s.AnsiCodePage) != 0) {
+                                   s.AnsiCodePage, &reason) != 0) {
             s.VoiceReady[slot] = false;
-            mLog::LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
-        } else if (LevelAbove0()) {
-            mLog::LogWrite("Loaded " + std::to_string(s.IndexDictionaries[slot]->Count()) + " entries for " + sexes[slot] +
+            s.Log.LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
+            s.Log.LogReason(reason);
+        } else if (s.Log.Progress()) {
+            s.Log.LogWrite("Loaded " + std::to_string(s.IndexDictionaries[slot]->Count()) + " entries for " + sexes[slot] +
                            " voice after" + s.Elapsed());
         }
     }
@@ -182,26 +185,30 @@ void IAPI::LoadIndexes() {
 
 void IAPI::DetectBinaryFiles() {
     EngineState& s = state_;
-    if (LevelAbove0()) mLog::LogWrite("Going to detect Binary files....");
+    if (s.Log.Progress()) s.Log.LogWrite("Going to detect Binary files....");
     for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
-        if (IsFile(path)) {
-            mLog::LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
+        const std::string problem = mIndexFiles::NotARegularFile(path);
+        if (problem.empty()) {
+            s.Log.LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
-            mLog::LogWrite("FAILED to detect male voice binary file at " + path);
+            s.Log.LogWrite("FAILED to detect male voice binary file at " + path);
+            s.Log.LogReason(problem);
             s.VoiceReady[0] = false;
         }
     }
     for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
         std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
-        if (IsFile(path)) {
-            if (LevelAbove0()) mLog::LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
+        const std::string problem = mIndexFiles::NotARegularFile(path);
+        if (problem.empty()) {
+            if (s.Log.Progress()) s.Log.LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
         } else {
-            if (LevelAbove0()) mLog::LogWrite("FAILED to detect female voice binary file at " + path);
+            if (s.Log.Progress()) s.Log.LogWrite("FAILED to detect female voice binary file at " + path);
+            s.Log.LogReason(problem);
             s.VoiceReady[1] = false;
         }
     }
-    if (LevelAbove0()) mLog::LogWrite("Detection of binary files after " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("Detection of binary files after " + s.Elapsed());
     s.BinFileHandles[0] = 1;
     s.BinFileHandles[1] = 2;
 }
@@ -216,26 +223,26 @@ void IAPI::RunStartUp() {
     std::string lcid = ManageCodePage::GetLanguageLcid(s.LanguageClass);
     s.LocaleId = lcid.empty() ? 0 : ToLong("locale identifier", lcid, 1037);
     s.AnsiCodePage = ManageCodePage::GetLanguageAnsiCodePage(s.LanguageClass);
-    mLog::SetLogCodePage(s.AnsiCodePage);
+    s.Log.SetLogCodePage(s.AnsiCodePage);
     ReadSettings();
-    if (LevelAbove0()) {
+    if (s.Log.Progress()) {
         s.StartTimer();
-        mLog::LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
+        s.Log.LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
     }
     s.SelectedVoice = 0;
     s.ActiveVoice = 0;
-    if (LevelAbove0()) mLog::LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("All registry settings are taken : elapsed time " + s.Elapsed());
     s.VoiceCount = EngineState::kVoiceCount;
     s.VoiceNames = {s.Settings.MaleVoiceName, s.Settings.FemaleVoiceName, s.Settings.MaleVoiceName1,
                     s.Settings.FemaleVoiceName1, ""};
     s.VoicePermissions = {VoicePermission{true, false, false}, VoicePermission{true, false, false},
                           VoicePermission{true, true, true}, VoicePermission{true, true, true}, VoicePermission{}};
-    if (LevelAbove0()) mLog::LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("Voice persmissions were initialized after  " + s.Elapsed());
     s.UserDictionaries = {};
     s.SystemDictionaries = {};
     s.IndexDictionaries = {};
     mRecordings::EnsureMyRecordsRoot(s);
-    if (LevelAbove0()) mLog::LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
+    if (s.Log.Progress()) s.Log.LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
     mRecordings::EnsureVoiceFolder(s, 0);
     mRecordings::EnsureVoiceFolder(s, 1);
     ConnectDatabase();
@@ -246,16 +253,18 @@ void IAPI::RunStartUp() {
     LoadSystemRecordings();
     LoadIndexes();
     DetectBinaryFiles();
-    if (LevelAbove0()) {
-        mLog::LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
-        mLog::LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));
+    if (s.Log.Progress()) {
+        s.Log.LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
+        s.Log.LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));
     }
     s.IsIdle = true;
-    if (LevelAbove0()) mLog::LogWrite("All Initialize done after " + s.Elapsed());
-    s.NotifyWindow->AttachHandler(
-        [this](uint32_t message, long wParam, long lParam) { return mSequencer::OnNotify(state_, message, wParam, lParam); },
+    if (s.Log.Progress()) s.Log.LogWrite("All Initialize done after " + s.Elapsed());
+    audio_.NotifyWindow->AttachHandler(
+        [this](uint32_t message, long wParam, long lParam) {
+            return mSequencer::OnNotify(state_, audio_, message, wParam, lParam);
+        },
         NotifySink::MM_MCINOTIFY);
-    mSequencer::Attach(s);
+    mSequencer::Attach(s, audio_);
     s.IsInitialised = true;
 }
 
@@ -269,18 +278,18 @@ std::string IAPI::ListVoiceName(int32_t idxvoice) const {
 
 void IAPI::SelectVoice(int32_t idxvoice) {
     if (idxvoice == INT32_MIN) RuntimeErrors::Raise(RuntimeErrors::Overflow, "voice index " + std::to_string(idxvoice));
-    bool detailed = mLog::GetLogLevel() > 5;
+    bool detailed = state_.Log.Detail();
     if (detailed) {
         state_.StartTimer();
-        mLog::LogWrite("SelectVoice called at " + mLog::SystemDateTimeText());
+        state_.Log.LogWrite("SelectVoice called at " + mLog::SystemDateTimeText());
     }
     state_.SelectedVoice = idxvoice - 1;
-    if (detailed) mLog::LogWrite("SelectVoice done in  " + state_.Elapsed());
+    if (detailed) state_.Log.LogWrite("SelectVoice done in  " + state_.Elapsed());
 }
 
-int32_t IAPI::Speak(const std::string& text) { return mSpeak::Speak(state_, text); }
+int32_t IAPI::Speak(const std::string& text) { return mSpeak::Speak(state_, audio_, text); }
 
-int32_t IAPI::StopSpeak() { return mSequencer::StopSpeak(state_); }
+int32_t IAPI::StopSpeak() { return mSequencer::StopSpeak(state_, audio_); }
 
 std::optional<int32_t> IAPI::EnumerateFiles(std::string& path, std::string& searchStr, int32_t& fileCount,
                                             int32_t& dirCount, Dictionary& oDic) {
@@ -322,4 +331,4 @@ std::string IAPI::GetVoiceNameByVoiceID(int32_t) const { return state_.ActiveVoi
 
 std::shared_ptr<Dictionary> IAPI::ExportRavekDictionary() { return mDump::ExportRavekDictionary(state_); }
 
-void IAPI::SetSystemVolume(int16_t leftVol, int16_t rightVol) { mSequencer::SetSystemVolume(state_, leftVol, rightVol); }
+void IAPI::SetSystemVolume(int16_t leftVol, int16_t rightVol) { mSequencer::SetSystemVolume(state_, audio_, leftVol, rightVol); }

@@ -1,11 +1,13 @@
 #pragma once
 // The engine's public class: the fourteen methods of the automation interface over one engine
-// state. Every method runs on the engine's single thread.
+// object's state (EngineState) and audio (EngineAudio). Every method runs on the engine's single
+// thread; engine objects share nothing, so a process may hold several.
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "EngineAudio.h"
 #include "EngineState.h"
 
 class IAPI {
@@ -38,6 +40,8 @@ public:
     void SetRegistryFile(const std::string& path) { state_.RegistryPath = path; }
     EngineState& State() { return state_; }
     const EngineState& State() const { return state_; }
+    EngineAudio& Audio() { return audio_; }
+    const EngineAudio& Audio() const { return audio_; }
 
 private:
     void RunStartUp();
@@ -49,4 +53,5 @@ private:
     void ConnectDatabase();
     void ReadSeparatorSets();
     EngineState state_;
+    EngineAudio audio_{state_.Log};  // after state_: it uses the state's log
 };

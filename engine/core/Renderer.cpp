@@ -36,9 +36,9 @@ struct ClipSource {
     std::string Key() const { return path + '\n' + std::to_string(position) + ':' + std::to_string(length); }
 };
 
-void Log(const std::string& line) {
+void Log(const mLog::Log& log, const std::string& line) {
     try {
-        if (mLog::GetLogLevel() > 0) mLog::LogWrite(line);
+        if (log.Progress()) log.LogWrite(line);
     } catch (...) {
         // Rendering goes on when the log cannot be written.
     }
@@ -53,11 +53,11 @@ const std::string* SystemRecording(const EngineState& state, const std::string& 
 
 // A file the engine would hand to its media device: the file itself; for no name at all, the
 // engine's silence recording; a name of no file plays nothing (the device cannot open it).
-ClipSource FileSource(const std::string& path) {
+ClipSource FileSource(const mLog::Log& log, const std::string& path) {
     if (path.empty()) return ClipSource{SilencePath()};
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
-        Log("ERROR " + path + " could not be played (no such file); going on with the next entry");
+        Log(log, "ERROR " + path + " could not be played (no such file); going on with the next entry");
         return ClipSource{};
     }
     return ClipSource{path};
@@ -76,20 +76,20 @@ std::optional<ClipSource> SourceOf(const EngineState& state, const SpeechItem& i
                     const mDump::ClipLocation clip = mDump::LocateClip(state, state.ActiveVoice, item.Text);
                     return ClipSource{clip.BinPath, clip.Position, clip.Length};
                 } catch (const std::exception& e) {
-                    Log("Dump word (" + item.Text + ") FAILED: " + e.what());
+                    Log(state.Log, "Dump word (" + item.Text + ") FAILED: " + e.what());
                     return ClipSource{};
                 }
             }
-            return FileSource(item.File);
+            return FileSource(state.Log, item.File);
         case ItemKind::Sound: {
-            if (!item.File.empty()) return FileSource(item.File);
+            if (!item.File.empty()) return FileSource(state.Log, item.File);
             const std::string* system = SystemRecording(state, item.Text);
-            return FileSource(system ? *system : std::string());
+            return FileSource(state.Log, system ? *system : std::string());
         }
         case ItemKind::Letter: {
             const std::string* system = SystemRecording(state, item.Text);
             if (!system) return std::nullopt;
-            return FileSource(*system);
+            return FileSource(state.Log, *system);
         }
         default:
             return std::nullopt;
@@ -184,7 +184,8 @@ private:
 
 // The item's audio at the render's tempo; null when it cannot be played (logged) or the render
 // was cancelled while the tempo changed.
-std::shared_ptr<const std::vector<int16_t>> ClipAudioOf(const ClipSource& source, double tempo, ClipCache& cache,
+std::shared_ptr<const std::vector<int16_t>> ClipAudioOf(const mLog::Log& log, const ClipSource& source, double tempo,
+                                                        ClipCache& cache,
                                                         const std::atomic<bool>& cancel) {
     if (source.path.empty()) return nullptr;
     const std::string key = source.Key();
@@ -200,7 +201,7 @@ std::shared_ptr<const std::vector<int16_t>> ClipAudioOf(const ClipSource& source
         reason = e.what();
     }
     if (!samples) {
-        if (!cancel.load()) Log("ERROR " + source.path + " could not be played (" + reason + "); going on with the next entry");
+        if (!cancel.load()) Log(log, "ERROR " + source.path + " could not be played (" + reason + "); going on with the next entry");
         return nullptr;
     }
     auto clip = std::make_shared<const std::vector<int16_t>>(std::move(*samples));
@@ -263,7 +264,7 @@ RenderResult Renderer::Render(const std::string& text, RenderSink& sink, const R
         if (!source) continue;
         if (RaisesWordStart(item.Kind)) sink.Word(item.Position, output.Frames());
         if (cancel_.load()) return RenderResult::Cancelled;
-        const auto clip = ClipAudioOf(*source, std::abs(tempo - 1.0) < 1e-9 ? 1.0 : tempo, cache, cancel_);
+        const auto clip = ClipAudioOf(state.Log, *source, std::abs(tempo - 1.0) < 1e-9 ? 1.0 : tempo, cache, cancel_);
         if (clip && !output.Deliver(*clip)) return RenderResult::Cancelled;
     }
     return cancel_.load() ? RenderResult::Cancelled : RenderResult::Completed;

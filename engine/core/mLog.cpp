@@ -12,10 +12,6 @@
 namespace mLog {
 namespace {
 
-std::string logPath;
-int16_t logLevel = 0;
-int logCodePage = 1255;
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -30,44 +26,53 @@ std::string TimeText(const char* format) {
     return buf;
 }
 
+}  // namespace
+
 // Appends one line; raises error 75 naming the file when it cannot be opened or written.
-void AppendLine(const std::string& line) {
-    FileHandle f(std::fopen(logPath.c_str(), "ab"));
-    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + logPath);
-    std::string bytes = AnsiText::CodecFor(logCodePage).ToAnsi(line) + "\r\n";
+void Log::AppendLine(const std::string& line) const {
+    FileHandle f(std::fopen(path_.c_str(), "ab"));
+    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + path_);
+    std::string bytes = AnsiText::CodecFor(codePage_).ToAnsi(line) + "\r\n";
     if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + logPath);
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + path_);
 }
 
-void AppendQuietly(const std::string& line) {
+void Log::AppendQuietly(const std::string& line) const {
     try {
-        if (!logPath.empty()) AppendLine(line);
+        if (!path_.empty()) AppendLine(line);
     } catch (...) {
     }
 }
 
-}  // namespace
-
-void LogInit(const std::string& path, int16_t level) {
-    logPath = path;
-    logLevel = level;
-    FileHandle f(std::fopen(logPath.c_str(), "wb"));
-    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot create the log file " + logPath);
+void Log::LogInit(const std::string& path, int16_t level) {
+    path_ = path;
+    level_ = level;
+    FileHandle f(std::fopen(path_.c_str(), "wb"));
+    if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot create the log file " + path_);
 }
 
-int16_t GetLogLevel() { return logLevel; }
-const std::string& LogPath() { return logPath; }
-void SetLogCodePage(int codePage) { logCodePage = codePage; }
+void Log::LogWrite(const std::string& message) const {
+    AppendLine("Ravek Debug Message " + message + " at " + DateTimeText());
+}
 
-void LogWrite(const std::string& message) { AppendLine("Ravek Debug Message " + message + " at " + DateTimeText()); }
+void Log::LogWriteQuietly(const std::string& message) const {
+    try {
+        LogWrite(message);
+    } catch (...) {
+    }
+}
 
-void ProcEnter(ProcTrace& trace, const std::string& procName, int16_t) {
-    if (logLevel == 99) AppendQuietly("Log  Start" + procName + " at " + DateTimeText());
+void Log::LogReason(const std::string& reason) const {
+    if (Detail() && !reason.empty()) LogWrite("Reason: " + reason);
+}
+
+void Log::ProcEnter(ProcTrace& trace, const std::string& procName, int16_t) const {
+    if (Trace()) AppendQuietly("Log  Start" + procName + " at " + DateTimeText());
     trace = ProcTrace{};
     trace.ProcName = procName;
 }
 
-void TraceError(ProcTrace& trace, int32_t number, int32_t line, const std::string& description) {
+void Log::TraceError(ProcTrace& trace, int32_t number, int32_t line, const std::string& description) const {
     trace.Number = number;
     trace.Line = line;
     trace.HasError = true;
@@ -79,8 +84,8 @@ void TraceError(ProcTrace& trace, int32_t number, int32_t line, const std::strin
     AppendQuietly(text);
 }
 
-void ProcExit(ProcTrace& trace, int16_t) {
-    if (logLevel == 99) AppendQuietly("End " + trace.ProcName + " at " + DateTimeText());
+void Log::ProcExit(ProcTrace& trace, int16_t) const {
+    if (Trace()) AppendQuietly("End " + trace.ProcName + " at " + DateTimeText());
     if (trace.HasError) throw AutomationError(trace.Number, trace.ProcName, trace.Description);
 }
 
@@ -88,9 +93,9 @@ void RaiseEngineError(const std::string& source, const std::string& description,
     throw AutomationError(number, source, description);
 }
 
-void Traced(const std::string& procName, const std::function<void(ProcTrace&)>& body) {
+void Log::Traced(const std::string& procName, const std::function<void(ProcTrace&)>& body) const {
     ProcTrace trace;
-    ProcEnter(trace, procName, 99);
+    ProcEnter(trace, procName, mLog::kTrace);
     try {
         body(trace);
     } catch (const AutomationError& e) {
@@ -99,7 +104,7 @@ void Traced(const std::string& procName, const std::function<void(ProcTrace&)>& 
         AutomationError error = RuntimeErrors::FromException(e, procName);
         TraceError(trace, error.Number(), -9999, error.Description());
     }
-    ProcExit(trace, 99);
+    ProcExit(trace, mLog::kTrace);
 }
 
 std::string DateTimeText() { return TimeText("%d-%m-%Y %H:%M:%S"); }

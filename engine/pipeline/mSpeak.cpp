@@ -4,6 +4,7 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
+#include "EngineAudio.h"
 #include "EngineState.h"
 #include "mLog.h"
 #include "mMDBConnection.h"
@@ -19,8 +20,6 @@ namespace mSpeak {
 namespace {
 
 constexpr const char* kSpeakProc = "RavekVoice.exe!Speak";
-
-bool Detailed() { return mLog::GetLogLevel() >= 6; }
 
 // Passes the events through to the client while remembering whether SpeechStart went out, so
 // that a request failing after it can close the speech with Speechend.
@@ -56,8 +55,8 @@ void TakeSelectedVoice(EngineState& state) {
 }
 
 void RenewWorkingFolder(EngineState& state) {
-    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
-    state.CurrentDumpFolder = mWorkingFolder::CreateWorkingFolder(state.Settings.AvoidShortNames);
+    mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, state.CurrentDumpFolder);
+    state.CurrentDumpFolder = mWorkingFolder::CreateWorkingFolder(state.WorkingFolders, state.Settings.AvoidShortNames);
 }
 
 const Dictionary& SeparatorSet(const std::shared_ptr<Dictionary>& set, const char* name) {
@@ -67,23 +66,23 @@ const Dictionary& SeparatorSet(const std::shared_ptr<Dictionary>& set, const cha
 
 // Ends a speech that cannot go on (a failed request, or nothing to play): Speechend goes out
 // only when SpeechStart did, the engine is idle again and the working folder is gone.
-void EndRequest(EngineState& state, bool speechStarted) {
+void EndRequest(EngineState& state, EngineAudio& audio, bool speechStarted) {
     try {
         if (!state.IsIdle) {
-            if (speechStarted) mSequencer::RaiseSpeechEnd(state);
+            if (speechStarted) mSequencer::RaiseSpeechEnd(state, audio);
             state.IsIdle = true;
         }
     } catch (...) {
         state.IsIdle = true;
     }
-    mWorkingFolder::RemoveWorkingFolder(state.CurrentDumpFolder);
+    mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, state.CurrentDumpFolder);
 }
 
 std::vector<SpeechItem> MatchedItems(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
                                      const Dictionary& wordSet) {
     std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
     items = mTokeniser::CompactBreaks(items);
-    mMDBConnection::ReadBatch batch;  // the smart lookups of the request in one read transaction
+    mMDBConnection::ReadBatch batch(state.Database);  // the smart lookups of the request in one read transaction
     return mWordResolution::MatchSequences(state, items);
 }
 
@@ -96,7 +95,7 @@ std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& 
 
 std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& text) {
     mLog::ProcTrace trace;
-    mLog::ProcEnter(trace, kSpeakProc, 99);
+    state.Log.ProcEnter(trace, kSpeakProc, mLog::kTrace);
     std::vector<SpeechItem> items;
     try {
         TakeSelectedVoice(state);
@@ -107,17 +106,17 @@ std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& 
         items = mUtterance::ResolveItems(state, MatchedItems(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
                                                              SeparatorSet(state.WordSet, "word separators")));
     } catch (const AutomationError& e) {
-        mLog::TraceError(trace, e.Number(), -9999, e.Description());
+        state.Log.TraceError(trace, e.Number(), -9999, e.Description());
     } catch (const std::exception& e) {
-        mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+        state.Log.TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
     }
-    mLog::ProcExit(trace, 99);
+    state.Log.ProcExit(trace, mLog::kTrace);
     return items;
 }
 
-int32_t Speak(EngineState& state, const std::string& text) {
+int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
     mLog::ProcTrace trace;
-    mLog::ProcEnter(trace, kSpeakProc, 99);
+    state.Log.ProcEnter(trace, kSpeakProc, mLog::kTrace);
     bool accepted = false;
     bool speechStarted = false;
     try {
@@ -128,9 +127,9 @@ int32_t Speak(EngineState& state, const std::string& text) {
             if (!AnsiText::IsValidUtf8(text))
                 RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "the text is not valid UTF-8");
             state.DumpFileCounter = 0;
-            if (Detailed()) {
+            if (state.Log.Detail()) {
                 state.StartTimer();
-                mLog::LogWrite("Speak request arrived at " + mLog::SystemDateTimeText());
+                state.Log.LogWrite("Speak request arrived at " + mLog::SystemDateTimeText());
             }
             mRecordings::RefreshIfChanged(state);
             RenewWorkingFolder(state);
@@ -138,23 +137,23 @@ int32_t Speak(EngineState& state, const std::string& text) {
             accepted = true;
             state.Utterance = PrepareUtterance(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
                                                SeparatorSet(state.WordSet, "word separators"));
-            if (Detailed()) mLog::LogWrite("Processing before Speach is done in " + state.Elapsed());
+            if (state.Log.Detail()) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
             {
                 EventWatch watch(state, speechStarted);
-                mSequencer::HandOff(state);
+                mSequencer::HandOff(state, audio);
             }
             // Nothing was started: close the speech here, or the engine would stay busy for good.
             if (!state.IsIdle && !mUtterance::HasPlayableItem(state, state.Utterance))
-                EndRequest(state, speechStarted);
+                EndRequest(state, audio, speechStarted);
         }
     } catch (const AutomationError& e) {
-        mLog::TraceError(trace, e.Number(), -9999, e.Description());
-        if (accepted) EndRequest(state, speechStarted);
+        state.Log.TraceError(trace, e.Number(), -9999, e.Description());
+        if (accepted) EndRequest(state, audio, speechStarted);
     } catch (const std::exception& e) {
-        mLog::TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
-        if (accepted) EndRequest(state, speechStarted);
+        state.Log.TraceError(trace, RuntimeErrors::PathFileAccessError, -9999, e.what());
+        if (accepted) EndRequest(state, audio, speechStarted);
     }
-    mLog::ProcExit(trace, 99);
+    state.Log.ProcExit(trace, mLog::kTrace);
     return 0;
 }
 

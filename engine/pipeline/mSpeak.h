@@ -7,13 +7,14 @@
 #include "Dictionary.h"
 #include "SpeechItem.h"
 
+struct EngineAudio;
 struct EngineState;
 
 namespace mSpeak {
 // Runs the request; raises the request's AutomationError (source "RavekVoice.exe!Speak"). A
 // failing request, and one whose utterance holds nothing to play, leaves the engine idle again
 // with its working folder removed.
-int32_t Speak(EngineState& state, const std::string& text);
+int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text);
 // Tokenise + CompactBreaks + sequence matching + missing-word policy and file production. The
 // files are written to state.CurrentDumpFolder.
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,

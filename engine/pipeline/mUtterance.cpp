@@ -28,7 +28,7 @@ void PrepareDictionaryItem(EngineState& state, SpeechItem& item, const std::stri
     mDump::DumpFile(state, state.CurrentDumpFolder, state.ActiveVoice, item.Text);
     if (set.ConvertMP32WAV) {
         const std::string target = set.AvoidShortNames ? NextNumberedName(state, ".wav") : ReplaceAll(source, ".mp3", ".wav");
-        ConvertMp3ToWav(source, target);
+        ConvertMp3ToWav(state, source, target);
         item.File = target;
     } else if (set.AvoidShortNames) {
         item.File = NextNumberedName(state, ".mp3");
@@ -52,7 +52,7 @@ void PrepareRecordingItem(EngineState& state, SpeechItem& item, const std::strin
     } else {
         const std::string target =
             set.AvoidShortNames ? NextNumberedName(state, ".wav") : state.CurrentDumpFolder + item.Text + ".wav";
-        ConvertMp3ToWav(source, target);
+        ConvertMp3ToWav(state, source, target);
         item.File = target;
     }
 }
@@ -73,13 +73,13 @@ void CopyOver(const std::string& source, const std::string& target) {
     if (ec) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot copy " + source + " to " + target + ": " + ec.message());
 }
 
-void ConvertMp3ToWav(const std::string& source, const std::string& target) {
+void ConvertMp3ToWav(const EngineState& state, const std::string& source, const std::string& target) {
     try {
         mMADLIB::ConvertMp3ToWav(source, target);
     } catch (const std::exception& e) {
         // The decoder's outcome is not examined; a failed conversion shows as a missing file.
         try {
-            mLog::LogWrite("Conversion of " + source + " to " + target + " FAILED: " + e.what());
+            state.Log.LogWrite("Conversion of " + source + " to " + target + " FAILED: " + e.what());
         } catch (...) {
         }
     }

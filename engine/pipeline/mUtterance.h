@@ -24,7 +24,7 @@ std::string NextNumberedName(EngineState& state, const std::string& extension);
 // (an empty source names no file) and error 75 when the copy fails.
 void CopyOver(const std::string& source, const std::string& target);
 // MP3 to WAVE through the decoder; the outcome is not examined (a failure leaves no target).
-void ConvertMp3ToWav(const std::string& source, const std::string& target);
+void ConvertMp3ToWav(const EngineState& state, const std::string& source, const std::string& target);
 
 // Whether the playback hand-off would find anything to play in `utterance`: an item with text
 // that is a word, a sound, or a letter that the slot's system recordings hold.

@@ -76,7 +76,7 @@ LookupResult SmartLookup(const EngineState& state, const std::string& text) {
 
     std::vector<PointedWords::Candidate> candidates;
     bool found = false;
-    mMDBConnection::LookupWord(bare, candidates, sexWord, found, cp);
+    state.Database.LookupWord(bare, candidates, sexWord, found, cp);
     if (!found) candidates.clear();
     // The bare spelling itself, when the voice recorded it, competes after the query's candidates.
     if (LookupIndexDictionary(state, bare).Found) {

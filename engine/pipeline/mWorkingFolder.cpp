@@ -21,21 +21,13 @@ namespace mWorkingFolder {
 
 namespace {
 
-// Identity (device, inode) of every working folder this process created, by path, so that a
-// folder is only ever deleted when it is still the one we made.
-std::map<std::string, std::pair<dev_t, ino_t>>& CreatedFolders() {
-    static std::map<std::string, std::pair<dev_t, ino_t>> folders;
-    return folders;
-}
-
 std::string WithoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
 // A temporary name of the form "rad" + five hexadecimal digits + ".tmp".
-std::string NextTempName() {
-    static std::mt19937 generator{std::random_device{}()};
+std::string NextTempName(std::mt19937& generator) {
     std::uniform_int_distribution<unsigned> digits(0, 0xFFFFF);
     char name[16];
     std::snprintf(name, sizeof name, "rad%05X.tmp", digits(generator));
@@ -65,14 +57,14 @@ std::string FolderNameFromTempName(const std::string& tempName, bool avoidShortN
     return renamed;
 }
 
-std::string CreateWorkingFolder(bool avoidShortNames) {
+std::string CreateWorkingFolder(CreatedFolders& created, bool avoidShortNames) {
     const std::string temp = TempFolder();
     // With 8-character names only three hexadecimal digits remain, so collisions are expected.
     for (int attempt = 0; attempt < 20000; ++attempt) {
-        const std::string path = temp + "/" + FolderNameFromTempName(NextTempName(), avoidShortNames);
+        const std::string path = temp + "/" + FolderNameFromTempName(NextTempName(created.Names), avoidShortNames);
         if (::mkdir(path.c_str(), 0700) == 0) {
             struct stat info {};
-            if (::lstat(path.c_str(), &info) == 0) CreatedFolders()[path] = {info.st_dev, info.st_ino};
+            if (::lstat(path.c_str(), &info) == 0) created.Folders[path] = {info.st_dev, info.st_ino};
             return path + "/";
         }
         if (errno != EEXIST)
@@ -82,23 +74,23 @@ std::string CreateWorkingFolder(bool avoidShortNames) {
     RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "no free working folder name in " + temp);
 }
 
-bool RemoveWorkingFolder(const std::string& folder) {
+bool RemoveWorkingFolder(CreatedFolders& created, const std::string& folder) {
     if (folder.empty()) return false;
     const std::string path = WithoutTrailingSlash(folder);
-    auto known = CreatedFolders().find(path);
-    if (known == CreatedFolders().end()) return false;
+    auto known = created.Folders.find(path);
+    if (known == created.Folders.end()) return false;
     struct stat info {};
     const bool same = ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
                       info.st_dev == known->second.first && info.st_ino == known->second.second;
     if (!same) {
         // Gone, or replaced by something that is not ours: forget it, touch nothing.
-        CreatedFolders().erase(known);
+        created.Folders.erase(known);
         return false;
     }
     std::error_code ec;
     fs::remove_all(path, ec);  // does not follow symbolic links inside the folder
     if (ec) return false;
-    CreatedFolders().erase(known);
+    created.Folders.erase(known);
     return true;
 }
 

@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "WaveFile.h"
+
 namespace {
 
 enum Result : int32_t { kOk = 0, kInputMissing = 1, kNotDecodable = 2, kOutputFailed = 3 };
 
 constexpr int kBytesPerSample = 2;  // 16-bit PCM
-constexpr size_t kWaveHeaderSize = 44;
+constexpr size_t kWaveHeaderSize = WaveFile::kHeaderSize;
 
 void SetStatus(char* status, const std::string& text) {
     if (status) std::snprintf(status, kDecoderStatusSize, "%s", text.c_str());
@@ -92,27 +94,6 @@ private:
     bool committed_ = false;
 };
 
-void PutLittleEndian(unsigned char* at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::array<unsigned char, kWaveHeaderSize> WaveHeader(long rate, int channels, uint32_t dataBytes) {
-    std::array<unsigned char, kWaveHeaderSize> h{};
-    std::memcpy(&h[0], "RIFF", 4);
-    PutLittleEndian(&h[4], 36 + dataBytes, 4);
-    std::memcpy(&h[8], "WAVEfmt ", 8);
-    PutLittleEndian(&h[16], 16, 4);  // size of the format chunk
-    PutLittleEndian(&h[20], 1, 2);   // PCM
-    PutLittleEndian(&h[22], static_cast<uint32_t>(channels), 2);
-    PutLittleEndian(&h[24], static_cast<uint32_t>(rate), 4);
-    PutLittleEndian(&h[28], static_cast<uint32_t>(rate * channels * kBytesPerSample), 4);
-    PutLittleEndian(&h[32], static_cast<uint32_t>(channels * kBytesPerSample), 2);
-    PutLittleEndian(&h[34], 8 * kBytesPerSample, 2);
-    std::memcpy(&h[36], "data", 4);
-    PutLittleEndian(&h[40], dataBytes, 4);
-    return h;
-}
-
 // Opens the MP3 for decoding to 16-bit signed samples at its own rate and channel count, with
 // gapless trimming. Returns null (and the reason) when the library or the file refuses. Without
 // an input the decoder is returned unopened.
@@ -175,13 +156,13 @@ int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status) 
         SetStatus(status, std::string("Cannot create the WAVE file ") + output + ": " + out.error());
         return kOutputFailed;
     }
-    if (!out.Write(WaveHeader(rate, channels, 0).data(), kWaveHeaderSize)) {
+    if (!out.Write(WaveFile::Header(rate, channels, 0).data(), kWaveHeaderSize)) {
         SetStatus(status, std::string("Cannot write the WAVE file ") + output + ": " + out.error());
         return kOutputFailed;
     }
     std::vector<unsigned char> buffer(64 * 1024);
     uint64_t dataBytes = 0;
-    const uint64_t maxDataBytes = 0xFFFFFFFFull - 36;
+    const uint64_t maxDataBytes = WaveFile::kMaxDataBytes;
     for (;;) {
         size_t done = 0;
         int rc = mpg123_read(h.get(), buffer.data(), buffer.size(), &done);
@@ -206,7 +187,7 @@ int32_t CbMpegAudioDecoder(const char* input, const char* output, char* status) 
         SetStatus(status, std::string("No sound decoded from ") + input);
         return kNotDecodable;
     }
-    if (!out.WriteAt(WaveHeader(rate, channels, static_cast<uint32_t>(dataBytes)).data(), kWaveHeaderSize, 0) ||
+    if (!out.WriteAt(WaveFile::Header(rate, channels, static_cast<uint32_t>(dataBytes)).data(), kWaveHeaderSize, 0) ||
         !out.Commit()) {
         SetStatus(status, std::string("Cannot write the WAVE file ") + output + ": " + out.error());
         return kOutputFailed;

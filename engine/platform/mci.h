@@ -25,6 +25,9 @@
 // open, close, set and status never notify. A command that fails returns its error code and
 // posts nothing.
 //
+// Every engine object owns one device table (Devices): its aliases, settings, render file and
+// buffer observer are its own, so two engines in one process never see each other's devices.
+//
 // Threads: every function runs on the thread that owns the GLib main context in use when the
 // devices were opened; the bus watches of the pipelines dispatch on that (thread-default)
 // context, so completion is noticed only while its main loop runs.
@@ -36,6 +39,7 @@
 // decoded, to one WAVE file, and the play completes as soon as its audio is written.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -73,43 +77,63 @@ enum ErrorCode : uint32_t {
     MCIERR_MISSING_DEVICE_NAME = 292,
 };
 
-// Runs one command. The answer of a status command lands in returnBuffer (which is otherwise
-// left empty). Commands with "notify" post their notification to `callback` (none when null).
-// Returns 0 or an error code.
-uint32_t mciSendString(const std::string& command, std::string& returnBuffer, NotifySink* callback);
 // The text of an error code ("The specified command was carried out." for 0).
 std::string mciGetErrorString(uint32_t code);
-// The id of an open device (the lParam of its notifications), 0 when the alias is not open.
-uint32_t mciGetDeviceID(const std::string& alias);
 
-// Audio sink description for devices opened from now on; empty means the default (see top).
-// Drops every pending notification addressed to `sink` (the sink is about to be destroyed).
-void ForgetNotifySink(const NotifySink* sink);
-void SetAudioSink(const std::string& description);
-// The description new devices use (the default resolved: autoaudiosink, or "fakesink sync=true"
-// where no audio output can be opened).
-std::string AudioSinkDescription();
-
-// Left and right output levels, 0 (silent) to 65535 (full); apply to devices opened from now on.
-void SetOutputLevels(uint16_t left, uint16_t right);
-std::pair<uint16_t, uint16_t> OutputLevels();
-
-// Render mode: decoded audio of every device played from now on goes to one WAVE file (16-bit
-// PCM, 22050 Hz, stereo) instead of the sink. Returns 0, or MCIERR_FILE_NOT_FOUND when the file
-// cannot be created. EndRender completes the file's header and leaves render mode.
 constexpr int kRenderRate = 22050;
 constexpr int kRenderChannels = 2;
-uint32_t BeginRender(const std::string& wavPath);
-uint32_t EndRender();
-bool IsRendering();
 
 // Called (on a streaming thread) for every buffer that a sink of a playing device renders, with
 // the device id and the buffer's duration in nanoseconds. Only sinks that can signal hand-offs
 // (fakesink) report. For measurements; pass an empty function to stop.
 using BufferObserver = std::function<void(uint32_t deviceId, uint64_t durationNs)>;
-void SetBufferObserver(BufferObserver observer);
 
-// Closes every device without notifications (before the owner of a callback sink goes away).
-void CloseAll();
+namespace detail {
+struct DeviceTable;
+}
+
+// The devices of one engine object and their settings. Destroying it closes every device without
+// notifications.
+class Devices {
+public:
+    Devices();
+    ~Devices();
+    Devices(const Devices&) = delete;
+    Devices& operator=(const Devices&) = delete;
+
+    // Runs one command. The answer of a status command lands in returnBuffer (which is otherwise
+    // left empty). Commands with "notify" post their notification to `callback` (none when null).
+    // Returns 0 or an error code.
+    uint32_t mciSendString(const std::string& command, std::string& returnBuffer, NotifySink* callback);
+    // The id of an open device (the lParam of its notifications), 0 when the alias is not open.
+    uint32_t mciGetDeviceID(const std::string& alias) const;
+
+    // Drops every pending notification addressed to `sink` (the sink is about to be destroyed).
+    void ForgetNotifySink(const NotifySink* sink);
+    // Audio sink description for devices opened from now on; empty means the default (see top).
+    void SetAudioSink(const std::string& description);
+    // The description new devices use (the default resolved: autoaudiosink, or "fakesink sync=true"
+    // where no audio output can be opened).
+    std::string AudioSinkDescription();
+
+    // Left and right output levels, 0 (silent) to 65535 (full); apply to devices opened from now on.
+    void SetOutputLevels(uint16_t left, uint16_t right);
+    std::pair<uint16_t, uint16_t> OutputLevels() const;
+
+    // Render mode: decoded audio of every device played from now on goes to one WAVE file (16-bit
+    // PCM, kRenderRate, stereo) instead of the sink. Returns 0, or MCIERR_FILE_NOT_FOUND when the
+    // file cannot be created. EndRender completes the file's header and leaves render mode.
+    uint32_t BeginRender(const std::string& wavPath);
+    uint32_t EndRender();
+    bool IsRendering() const;
+
+    void SetBufferObserver(BufferObserver observer);
+
+    // Closes every device without notifications (before the owner of a callback sink goes away).
+    void CloseAll();
+
+private:
+    std::unique_ptr<detail::DeviceTable> table_;
+};
 
 }  // namespace mci

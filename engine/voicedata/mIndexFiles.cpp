@@ -26,8 +26,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kIndexFields = 5;
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::error_code typeError;
-    if (!fs::is_regular_file(path, typeError)) return false;  // a folder of that name is no index
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     // Read in one piece when the size is known (index files run to megabytes); a file whose size
@@ -93,11 +91,14 @@ bool WholeNumber(std::string_view text, int32_t& value) {
     return ec == std::errc{} && end == text.data() + text.size();
 }
 
-// Adds one index line; false when the line breaks the format.
+// Adds one index line; false (with what is wrong) when the line breaks the format.
 bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dictionary& dict, int32_t& fileCount,
-             bool lowerCase, const AnsiText::Codec* ansi) {
+             bool lowerCase, const AnsiText::Codec* ansi, std::string& problem) {
     SplitFields(line, fields);
-    if (fields.size() < kIndexFields) return false;
+    if (fields.size() < kIndexFields) {
+        problem = std::to_string(fields.size()) + " fields separated by \";\", at least 5 needed";
+        return false;
+    }
     std::string key;
     AppendUtf8Field(key, fields[0], ansi);
     if (lowerCase) key = AnsiText::ToLower(key);
@@ -108,10 +109,18 @@ bool AddLine(std::string_view line, std::vector<std::string_view>& fields, Dicti
     AppendUtf8Field(item, fields[2], ansi);
     item.append(";");
     AppendUtf8Field(item, fields[4], ansi);
-    if (!dict.TryAdd(std::move(key), std::move(item))) return false;
+    if (!dict.TryAdd(std::move(key), std::move(item))) {
+        std::string word;
+        AppendUtf8Field(word, fields[0], ansi);
+        problem = "the word \"" + word + "\" is listed twice";
+        return false;
+    }
     // The entry stays even when its file number does not convert: the load stops after it.
     int32_t file = 0;
-    if (!WholeNumber(fields[4], file)) return false;
+    if (!WholeNumber(fields[4], file)) {
+        problem = "the file number \"" + std::string(fields[4]) + "\" is not a 32-bit whole number";
+        return false;
+    }
     if (file > fileCount) fileCount = file;
     return true;
 }
@@ -167,10 +176,18 @@ bool WriteAll(int fd, const std::vector<char>& buffer) {
 
 }  // namespace
 
-int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage) {
+int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage,
+              std::string* reason) {
+    std::string problem;
+    auto fail = [&](std::string why) {
+        if (reason) *reason = std::move(why);
+        return -1;
+    };
     try {
         std::string bytes;
-        if (!ReadWholeFile(path, bytes)) return -1;
+        problem = NotARegularFile(path);  // a folder of that name is no index
+        if (!problem.empty()) return fail(problem);
+        if (!ReadWholeFile(path, bytes)) return fail("the file cannot be read");
         const AnsiText::Codec* ansi = IndexEncoding(bytes, codePage);
         int32_t count = 1;
         std::vector<std::string_view> fields;
@@ -182,22 +199,34 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
         // simply separates two records.
         const char* p = bytes.data();
         const char* const end = p + bytes.size();
+        int64_t lineNumber = 1;  // CR LF counts as one line end
         while (p < end) {
             if (*p == '\r' || *p == '\n') {
-                ++p;
+                ++lineNumber;
+                if (*p++ == '\r' && p < end && *p == '\n') ++p;
                 continue;
             }
             const char* lineEnd = p;
             while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n') ++lineEnd;
-            if (!AddLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)), fields, dict, count, lowerCase, ansi))
-                return -1;
+            if (!AddLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p)), fields, dict, count, lowerCase, ansi,
+                         problem))
+                return fail("line " + std::to_string(lineNumber) + ": " + problem);
             p = lineEnd;
         }
         fileCount = count;
         return 0;
-    } catch (const std::exception&) {
-        return -1;
+    } catch (const std::exception& e) {
+        return fail(e.what());
     }
+}
+
+std::string NotARegularFile(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) return "no such file";
+    if (ec) return ec.message();
+    if (!fs::is_regular_file(status)) return "not a regular file";
+    return {};
 }
 
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n) {

@@ -8,8 +8,14 @@
 
 namespace mIndexFiles {
 // Loads an index file (ANSI text in `codePage`) into `dict`; sets fileCount to N on success.
-// Returns 0, or -1 on any failure (the entries added so far stay; fileCount is unchanged).
-int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage);
+// Returns 0, or -1 on any failure (the entries added so far stay; fileCount is unchanged); the
+// failure's reason (the line number and what is wrong with it, or why the file cannot be read)
+// goes to `reason` when given.
+int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, bool lowerCase, int codePage,
+              std::string* reason = nullptr);
+// Why `path` names no regular file ("no such file", "not a regular file", or the system's
+// reason); empty when it names one.
+std::string NotARegularFile(const std::string& path);
 // "<applicationPath>/RavekDictionary/Ravek-Dict__<voice>_<n>.bin"
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n);
 // "<applicationPath>/RavekDictionary/Ravek-Index__<voice>.txt"

@@ -20,14 +20,22 @@ struct StatementFinaliser {
 using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinaliser>;
 
-// A database failure inside one operation; caught at the operation's edge.
-struct DatabaseFailure {};
+// A database failure inside one operation, with SQLite's message; caught at the operation's edge.
+struct DatabaseFailure {
+    std::string message;
+};
+
+// Hands the reason of a failed operation to a caller that asked for it; the failure's status.
+int Failed(std::string* reason, std::string why) {
+    if (reason) *reason = std::move(why);
+    return -1;
+}
 
 StatementHandle Prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        throw DatabaseFailure{};
+        throw DatabaseFailure{sqlite3_errmsg(db)};
     }
     return StatementHandle(raw);
 }
@@ -47,7 +55,7 @@ public:
         int rc = sqlite3_step(st_);
         if (rc == SQLITE_ROW) return true;
         if (rc == SQLITE_DONE) return false;
-        throw DatabaseFailure{};
+        throw DatabaseFailure{sqlite3_errmsg(sqlite3_db_handle(st_))};
     }
     // A column as text; NULL reads as the empty string.
     std::string Text(int column) const {
@@ -62,20 +70,19 @@ private:
     sqlite3_stmt* st_;
 };
 
-// The one connection of the process, with the lookup statements prepared on first use.
-struct Connection {
+}  // namespace
+
+// The database, with the lookup statements prepared on first use.
+struct Connection::Handles {
     DatabaseHandle db;
     StatementHandle lookupMale;
     StatementHandle lookupFemale;
 };
 
-std::optional<Connection>& TheConnection() {
-    static std::optional<Connection> connection;
-    return connection;
-}
+namespace {
 
 // The cached lookup statement of a voice; only the two sex words name a table.
-sqlite3_stmt* LookupStatement(Connection& c, const std::string& sexWord) {
+sqlite3_stmt* LookupStatement(Connection::Handles& c, const std::string& sexWord) {
     if (sexWord == "Male") {
         if (!c.lookupMale) c.lookupMale = Prepare(c.db.get(), "Select * from RavekLookup_Male where NakedWord=?");
         return c.lookupMale.get();
@@ -84,44 +91,49 @@ sqlite3_stmt* LookupStatement(Connection& c, const std::string& sexWord) {
         if (!c.lookupFemale) c.lookupFemale = Prepare(c.db.get(), "Select * from RavekLookup_Female where NakedWord=?");
         return c.lookupFemale.get();
     }
-    throw DatabaseFailure{};
+    throw DatabaseFailure{"no lookup table for the voice \"" + sexWord + "\""};
 }
 
 }  // namespace
 
-int DbConnect(const std::string& folder) {
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+int Connection::DbConnect(const std::string& folder, std::string* reason) {
     DbClose();
     std::string path = folder + kDatabaseName;
     sqlite3* raw = nullptr;
     // Read-only and never created: a missing database is a failure, not a new empty file.
     int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     DatabaseHandle db(raw);
-    if (rc != SQLITE_OK) return -1;
+    if (rc != SQLITE_OK) return Failed(reason, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
     try {
         // Reading the schema tells a database from any other file. Missing tables are not a
         // connection failure: the prefix load and each lookup report them when they query.
         StatementHandle schema = Prepare(db.get(), "SELECT count(*) FROM sqlite_master");
         StatementUse rows(schema.get());
-        if (!rows.Step()) return -1;
-    } catch (const DatabaseFailure&) {
-        return -1;
+        if (!rows.Step()) return Failed(reason, "the schema cannot be read");
+    } catch (const DatabaseFailure& e) {
+        return Failed(reason, e.message);
     }
-    TheConnection() = Connection{std::move(db), nullptr, nullptr};
+    handles_ = std::make_unique<Handles>(Handles{std::move(db), nullptr, nullptr});
     return 0;
 }
 
-void DbClose() { TheConnection().reset(); }
+void Connection::DbClose() { handles_.reset(); }
 
-int LoadPrefixes(PrefixTable& table, int codePage) {
-    auto& connection = TheConnection();
-    if (!connection) return -1;
+int Connection::LoadPrefixes(PrefixTable& table, int codePage, std::string* reason) const {
+    const auto& connection = handles_;
+    if (!connection) return Failed(reason, "no database connection");
     try {
         StatementHandle st = Prepare(connection->db.get(), "Select Prefix,FileName from Ravek_Prefixes Order By Priority asc");
         StatementUse rows(st.get());
         PrefixTable loaded;
         while (rows.Step()) {
             // A NULL prefix or file name cannot be used as text: the table is damaged.
-            if (rows.IsNull(0) || rows.IsNull(1)) return -1;
+            if (rows.IsNull(0) || rows.IsNull(1))
+                return Failed(reason, "prefix row " + std::to_string(loaded.Patterns.size() + 1) + " has no " +
+                                          (rows.IsNull(0) ? "prefix" : "file name"));
             std::string prefix = rows.Text(0);
             std::string fileName = rows.Text(1);
             loaded.Patterns.push_back(PointedWords::ParsePointedWord(prefix, codePage));
@@ -131,18 +143,18 @@ int LoadPrefixes(PrefixTable& table, int codePage) {
         loaded.Count = static_cast<int32_t>(loaded.Patterns.size()) - 1;
         table = std::move(loaded);
         return 0;
-    } catch (const DatabaseFailure&) {
-        return -1;
-    } catch (const std::exception&) {
-        return -1;
+    } catch (const DatabaseFailure& e) {
+        return Failed(reason, e.message);
+    } catch (const std::exception& e) {
+        return Failed(reason, e.what());
     }
 }
 
-void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
-                bool& found, int codePage) {
+void Connection::LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,
+                            const std::string& sexWord, bool& found, int codePage) const {
     candidates.clear();
     found = false;
-    auto& connection = TheConnection();
+    const auto& connection = handles_;
     if (!connection) return;
     try {
         std::string naked = PointedWords::StripMarks(word, codePage);
@@ -167,14 +179,14 @@ void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& c
     }
 }
 
-ReadBatch::ReadBatch() {
-    auto& connection = TheConnection();
-    if (!connection || !sqlite3_get_autocommit(connection->db.get())) return;
-    open_ = sqlite3_exec(connection->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+ReadBatch::ReadBatch(const Connection& connection) : connection_(connection) {
+    const auto& handles = connection_.handles_;
+    if (!handles || !sqlite3_get_autocommit(handles->db.get())) return;
+    open_ = sqlite3_exec(handles->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 ReadBatch::~ReadBatch() {
-    auto& connection = TheConnection();
+    const auto& connection = connection_.handles_;
     // The connection may have been closed (or replaced) meanwhile; closing it ended the batch.
     if (!open_ || !connection || sqlite3_get_autocommit(connection->db.get())) return;
     if (sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)

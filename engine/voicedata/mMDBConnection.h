@@ -1,7 +1,8 @@
 #pragma once
 // The lookup database (SQLite file "Ravek.db" in the dictionary folder): prefixes, per-voice
-// lookup tables of pointed words, and data versions. One connection for the process.
+// lookup tables of pointed words, and data versions.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,28 +12,48 @@ struct PrefixTable;
 
 namespace mMDBConnection {
 inline constexpr const char* kDatabaseName = "Ravek.db";
-// Opens <folder>Ravek.db (folder ends with "/"); 0 on success, -1 on failure.
-int DbConnect(const std::string& folder);
-void DbClose();
-// Reads the prefix table in priority order; 0 on success, negative on failure.
-int LoadPrefixes(PrefixTable& table, int codePage);
-// Candidates of the lookup table "RavekLookup_<sexWord>" for the naked spelling of `word`; when
-// found, one extra empty candidate follows the rows.
-void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates, const std::string& sexWord,
-                bool& found, int codePage);
 
-// While one lives, every lookup reads from one read transaction: the database is locked and
-// checked for changes once instead of at every query (a request makes several queries per
-// word), and the lookups of the request see one consistent state. Does nothing without a
-// connection or when a batch is already open.
+// One connection to the lookup database; each engine object owns one (in its EngineState).
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Opens <folder>Ravek.db (folder ends with "/"); 0 on success, -1 on failure, with SQLite's
+    // reason in `reason` when given.
+    int DbConnect(const std::string& folder, std::string* reason = nullptr);
+    void DbClose();
+    bool IsOpen() const { return handles_ != nullptr; }
+    // Reads the prefix table in priority order; 0 on success, negative on failure, with the
+    // reason in `reason` when given.
+    int LoadPrefixes(PrefixTable& table, int codePage, std::string* reason = nullptr) const;
+    // Candidates of the lookup table "RavekLookup_<sexWord>" for the naked spelling of `word`;
+    // when found, one extra empty candidate follows the rows.
+    void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,
+                    const std::string& sexWord, bool& found, int codePage) const;
+
+    struct Handles;  // the SQLite handles (database and cached statements)
+
+private:
+    friend class ReadBatch;
+    std::unique_ptr<Handles> handles_;
+};
+
+// While one lives, every lookup of the connection reads from one read transaction: the database
+// is locked and checked for changes once instead of at every query (a request makes several
+// queries per word), and the lookups of the request see one consistent state. Does nothing
+// without an open connection or when a batch is already open.
 class ReadBatch {
 public:
-    ReadBatch();
+    explicit ReadBatch(const Connection& connection);
     ~ReadBatch();
     ReadBatch(const ReadBatch&) = delete;
     ReadBatch& operator=(const ReadBatch&) = delete;
 
 private:
+    const Connection& connection_;
     bool open_ = false;
 };
 }  // namespace mMDBConnection

@@ -155,8 +155,6 @@ int64_t SizeOfTree(const std::string& folder, VisitedFolders& visited) {
     return total;
 }
 
-bool LevelAbove5() { return mLog::GetLogLevel() > 5; }
-
 // Appends one line (ANSI, CRLF) to the journal of the MyRecords root, creating it when absent.
 void AppendJournalLine(const EngineState& state, const std::string& line) {
     std::string path = state.Settings.MyRecordsPath + "/" + kJournalName;
@@ -183,8 +181,8 @@ void CreateFolder(const std::string& folder) {
 
 void ReloadSlot(EngineState& state, int slot) {
     const std::string heading = kSlotHeadings[slot];
-    if (LevelAbove5())
-        mLog::LogWrite("Going to reload " + std::string(slot == 0 ? "Male" : "female") + " MyRecords size in " +
+    if (state.Log.Detail())
+        state.Log.LogWrite("Going to reload " + std::string(slot == 0 ? "Male" : "female") + " MyRecords size in " +
                        state.Elapsed());
     auto& dict = state.UserDictionaries[slot];
     if (!dict) dict = std::make_shared<Dictionary>();
@@ -192,8 +190,8 @@ void ReloadSlot(EngineState& state, int slot) {
     std::string folder = VoiceFolder(state, slot);
     int32_t files = 0, folders = 0;
     EnumerateFiles(folder, "*.*", files, folders, *dict, state.LowerCaseWords(), state.AnsiCodePage);
-    if (mLog::GetLogLevel() >= 6)
-        mLog::LogWrite(heading + " user Dictionary RELOADED from " + VoiceFolder(state, slot) + ": totally " +
+    if (state.Log.Detail())
+        state.Log.LogWrite(heading + " user Dictionary RELOADED from " + VoiceFolder(state, slot) + ": totally " +
                        std::to_string(files) + " Files :" + state.Elapsed());
 }
 
@@ -275,7 +273,7 @@ void EnsureVoiceFolder(EngineState& state, int slot) {
 }
 
 void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleChanged) {
-    if (LevelAbove5()) mLog::LogWrite("CHECKING FOR FOLDER CHANGES in " + state.Elapsed());
+    if (state.Log.Detail()) state.Log.LogWrite("CHECKING FOR FOLDER CHANGES in " + state.Elapsed());
     bool* flags[2] = {&maleChanged, &femaleChanged};
     for (int slot = 0; slot < 2; ++slot) {
         std::string folder = VoiceFolder(state, slot);
@@ -283,19 +281,19 @@ void CheckMyRecordsChanges(EngineState& state, bool& maleChanged, bool& femaleCh
         if (!fs::is_directory(folder, ec)) continue;  // removed while running: keep cache and words
         int64_t measured = FolderSize(folder);
         int64_t& cached = state.MyRecordsSizeCache[static_cast<size_t>(slot)];
-        if (LevelAbove5())
-            mLog::LogWrite(std::string(kSlotHeadings[slot]) + " Folder : cached size " + std::to_string(cached) +
+        if (state.Log.Detail())
+            state.Log.LogWrite(std::string(kSlotHeadings[slot]) + " Folder : cached size " + std::to_string(cached) +
                            " RT size " + std::to_string(measured));
         if (measured != cached) {
             *flags[slot] = true;
             cached = measured;
         }
     }
-    if (!LevelAbove5()) return;
+    if (!state.Log.Detail()) return;
     if (!maleChanged && !femaleChanged) {
-        mLog::LogWrite("No Changes detected in the MyRecords " + state.Elapsed());
+        state.Log.LogWrite("No Changes detected in the MyRecords " + state.Elapsed());
     } else {
-        mLog::LogWrite(std::string("Changes found for male Voice ") + (maleChanged ? "TRUE" : "FALSE") + " " +
+        state.Log.LogWrite(std::string("Changes found for male Voice ") + (maleChanged ? "TRUE" : "FALSE") + " " +
                        " Changes found for Female Voice " + (femaleChanged ? "TRUE" : "FALSE"));
     }
 }
@@ -307,7 +305,7 @@ void RefreshIfChanged(EngineState& state, std::chrono::system_clock::time_point 
     auto quiet = (std::chrono::floor<std::chrono::seconds>(now) -
                   std::chrono::floor<std::chrono::seconds>(state.LastFolderCheck)).count();
     if (quiet > state.Settings.TimeBetweenMyFoldersCheck) {
-        if (LevelAbove5()) mLog::LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
+        if (state.Log.Detail()) state.Log.LogWrite("Looking for changes in the Myrecords folders in " + state.Elapsed());
         bool changed[2] = {false, false};
         CheckMyRecordsChanges(state, changed[0], changed[1]);
         for (int slot = 0; slot < 2; ++slot)

@@ -81,9 +81,9 @@ protected:
         for (const auto& e : events.Seen) s += e + "; ";
         return s;
     }
-    long CurrentDevice() { return static_cast<long>(mMedia::MediaDeviceId(mHook::GetCurrentAlias())); }
+    long CurrentDevice() { return static_cast<long>(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias())); }
     int32_t Notify(long wParam, long lParam = 0, uint32_t message = NotifySink::MM_MCINOTIFY) {
-        return mSequencer::OnNotify(State(), message, wParam, lParam);
+        return mSequencer::OnNotify(State(), Audio(), message, wParam, lParam);
     }
     // The log's messages written since the log was last cleared by ClearLog.
     std::vector<std::string> Log() const {
@@ -104,15 +104,15 @@ TEST_F(SequencerTest, SpeakPlaysEveryWordAndEndsOnceWithTheWorkingFolderGone) {
     const std::string work = State().CurrentDumpFolder;
     EXPECT_TRUE(fs::is_directory(work));
     EXPECT_FALSE(State().IsIdle);
-    EXPECT_EQ(mHook::LastIndex(), 2);
-    EXPECT_EQ(mHook::CurrentIndex(), 0);
+    EXPECT_EQ(Audio().Playlist.LastIndex(), 2);
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 0);
     const auto start = Clock::now();
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 6", "WordStart 10", "Speechend"}));
     // The three clips last 150 + 150 + 150 ms and play in real time, one after the other.
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(work));
-    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << "the last device is closed";
+    EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << "the last device is closed";
     RunFor(0.3);
     EXPECT_EQ(std::count(events.Seen.begin(), events.Seen.end(), "Speechend"), 1);
 
@@ -127,13 +127,13 @@ TEST_F(SequencerTest, SpelledLettersPlayWithoutWordStartInsertedSoundsWithIt) {
     Start(o);
     // "אבג" is missing: the pre-spell word (a sound, position 6) and three letters (6, 7, 8).
     EXPECT_EQ(Speak("תודה אבג", 1), (Events{"SpeechStart", "WordStart 1"}));
-    EXPECT_EQ(mHook::LastIndex(), 4);
+    EXPECT_EQ(Audio().Playlist.LastIndex(), 4);
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
     // A first entry that is a letter raises no WordStart at all.
     State().Settings.PreSpellWord.clear();
     State().Settings.MissingWordSignal.clear();
     EXPECT_EQ(Speak("אב", 1), (Events{"SpeechStart"}));
-    EXPECT_EQ(mHook::LastIndex(), 1);
+    EXPECT_EQ(Audio().Playlist.LastIndex(), 1);
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "Speechend"}));
 }
 
@@ -214,7 +214,7 @@ TEST_F(SequencerTest, StopSpeakDuringPlaybackEndsTheSpeechAtOnce) {
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(work));
     EXPECT_EQ(State().UtteranceIndex, 0);
-    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << "the device is closed";
+    EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << "the device is closed";
     // The stop's own notification and the aborted play play nothing.
     RunFor(0.6);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
@@ -242,7 +242,7 @@ TEST_F(SequencerTest, StopSpeakBeforeAnySpeakRaisesSpeechend) {
     EXPECT_EQ(api->StopSpeak(), 0);
     EXPECT_EQ(events.Seen, Events{"Speechend"});
     EXPECT_TRUE(State().IsIdle);
-    EXPECT_TRUE(mHook::IsStopPending()) << "a stop with nothing playing still marks the stop as pending";
+    EXPECT_TRUE(Audio().Playlist.IsStopPending()) << "a stop with nothing playing still marks the stop as pending";
     const auto log = Log();
     EXPECT_EQ(Matching(log, "Stop Speak called at ").size(), 1u);
     EXPECT_EQ(Matching(log, "Stop Speak Done in  ").size(), 1u);
@@ -252,7 +252,7 @@ TEST_F(SequencerTest, StopSpeakBeforeAnySpeakRaisesSpeechend) {
     EXPECT_TRUE(Matching(log, "ERROR Closing alias").empty());
     // The next utterance plays normally: its reset clears the pending stop.
     EXPECT_EQ(Speak("קצר קצר", 1), (Events{"SpeechStart", "WordStart 1"}));
-    EXPECT_FALSE(mHook::IsStopPending());
+    EXPECT_FALSE(Audio().Playlist.IsStopPending());
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 5", "Speechend"}));
 }
 
@@ -262,9 +262,9 @@ TEST_F(SequencerTest, CompletionsOfAStoppedSpeechDoNotAdvanceTheNextOne) {
     api->StopSpeak();
     // The stop's own completion is still queued when the next request starts.
     EXPECT_EQ(Speak("ארוך ארוך", 1), (Events{"SpeechStart", "WordStart 1"}));
-    State().NotifyWindow->DispatchPending();
+    Audio().NotifyWindow->DispatchPending();
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1"})) << "the first word was cut short";
-    EXPECT_EQ(mHook::CurrentIndex(), 0);
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 0);
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
 
     // The same for the go-on notice of a file that could not be played.
@@ -273,7 +273,7 @@ TEST_F(SequencerTest, CompletionsOfAStoppedSpeechDoNotAdvanceTheNextOne) {
     api->StopSpeak();
     WriteFileBytes(UserFile(0, "ארוך.mp3"), ReadFileBytes(Clip(kToneF)));
     EXPECT_EQ(Speak("ארוך ארוך", 1), (Events{"SpeechStart", "WordStart 1"}));
-    State().NotifyWindow->DispatchPending();
+    Audio().NotifyWindow->DispatchPending();
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1"}));
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
 }
@@ -320,7 +320,7 @@ TEST_F(SequencerTest, StopSpeakFromAnEventHandlerPlaysNothingMore) {
         expected.push_back("Speechend");
         EXPECT_EQ(events.Seen, expected) << stopAt;
         EXPECT_TRUE(State().IsIdle);
-        EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << stopAt << ": a device is left open";
+        EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << stopAt << ": a device is left open";
         const auto log = Log();
         size_t stop = 0;
         while (stop < log.size() && log[stop].rfind("Stop Speak called at ", 0) != 0) ++stop;
@@ -365,20 +365,20 @@ TEST_F(SequencerTest, OnlyASuccessfulCompletionOrAFailureOfTheCurrentDeviceAdvan
         EXPECT_EQ(Notify(code, device + 1000), 0);
     }
     EXPECT_EQ(Notify(mci::MCI_NOTIFY_SUCCESSFUL, 0, 954), 0);
-    EXPECT_EQ(mHook::CurrentIndex(), 0);
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 0);
     EXPECT_EQ(CurrentDevice(), device);
     EXPECT_TRUE(events.Seen.empty());
     // The current device failing ends its entry: the next one starts.
     EXPECT_EQ(Notify(mci::MCI_NOTIFY_FAILURE, device), 0);
-    EXPECT_EQ(mHook::CurrentIndex(), 1);
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 1);
     EXPECT_EQ(events.Seen, Events{"WordStart 6"});
     EXPECT_NE(CurrentDevice(), device);
-    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), static_cast<uint32_t>(CurrentDevice()));
+    EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), static_cast<uint32_t>(CurrentDevice()));
     // With a stop pending, a completion only clears the flag (the index still moves on).
-    mHook::SetStopPending();
+    Audio().Playlist.SetStopPending();
     EXPECT_EQ(Notify(mci::MCI_NOTIFY_SUCCESSFUL), 0);
-    EXPECT_FALSE(mHook::IsStopPending());
-    EXPECT_EQ(mHook::CurrentIndex(), 2);
+    EXPECT_FALSE(Audio().Playlist.IsStopPending());
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 2);
     EXPECT_EQ(events.Seen, Events{"WordStart 6"});
     // Past the last entry the speech ends.
     EXPECT_EQ(Notify(mci::MCI_NOTIFY_SUCCESSFUL), 0);
@@ -394,9 +394,9 @@ TEST_F(SequencerTest, OnlyASuccessfulCompletionOrAFailureOfTheCurrentDeviceAdvan
 TEST_F(SequencerTest, OneEntryEndsOnItsCompletionWithoutAnotherWordStart) {
     Start(RealTime());
     EXPECT_EQ(Speak("קצר", 1), (Events{"SpeechStart", "WordStart 1"}));
-    EXPECT_EQ(mHook::LastIndex(), 0);
+    EXPECT_EQ(Audio().Playlist.LastIndex(), 0);
     EXPECT_EQ(PlayToTheEnd(), (Events{"SpeechStart", "WordStart 1", "Speechend"}));
-    EXPECT_EQ(mHook::CurrentIndex(), 1);
+    EXPECT_EQ(Audio().Playlist.CurrentIndex(), 1);
 }
 
 TEST_F(SequencerTest, EndOfSpeechWithTheWorkingFolderAlreadyGone) {
@@ -442,7 +442,7 @@ TEST_F(SequencerTest, FilesThatCannotBePlayedAreSkippedAndTheSpeechStillEnds) {
     expected.push_back("Speechend");
     ClearLog();
     Speak(text, 1);
-    EXPECT_EQ(mHook::LastIndex(), 7);
+    EXPECT_EQ(Audio().Playlist.LastIndex(), 7);
     EXPECT_EQ(PlayToTheEnd(), expected);
     EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
     EXPECT_FALSE(Matching(Log(), "ERROR").empty()) << "the failures are logged";
@@ -524,7 +524,7 @@ TEST_F(SequencerTest, SpeedOverflowFailsSpeakWithErrorSixAndEndsTheSpeech) {
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
-    EXPECT_EQ(mMedia::MediaDeviceId(mHook::GetCurrentAlias()), 0u) << "the device opened for the first word is closed";
+    EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << "the device opened for the first word is closed";
     RunFor(0.3);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
     // With a sound speed the engine speaks again.
@@ -542,7 +542,7 @@ TEST_F(SequencerTest, SystemVolumeSetsTheEngineOutputLevelsFromPercentages) {
     for (const Case& c : {Case{0, 0, 655, 655}, Case{-5, 1, 655, 655}, Case{500, 100, 65535, 65535},
                           Case{100, 1, 65535, 655}, Case{50, 33, 32767, 21626}, Case{-32768, 32767, 655, 65535}}) {
         api->SetSystemVolume(c.left, c.right);
-        EXPECT_EQ(mci::OutputLevels(), std::make_pair(c.wantLeft, c.wantRight)) << c.left << ", " << c.right;
+        EXPECT_EQ(Audio().Devices.OutputLevels(), std::make_pair(c.wantLeft, c.wantRight)) << c.left << ", " << c.right;
     }
     ClearLog();
     api->SetSystemVolume(100, 100);
@@ -555,28 +555,29 @@ TEST_F(SequencerTest, SystemVolumeSetsTheEngineOutputLevelsFromPercentages) {
 // ---- playlist operations ----
 
 TEST(PlaylistTest, ResetAddAdvanceAndTheCurrentEntry) {
-    mHook::ResetPlaylist();
-    mHook::AddToPlaylist("/w/old.mp3", 5, 9);
-    mHook::ResetPlaylist();
-    EXPECT_EQ(mHook::LastIndex(), -1);
-    EXPECT_EQ(mHook::CurrentIndex(), 0);
-    EXPECT_FALSE(mHook::IsStopPending());
+    mHook::Playlist playlist;
+    playlist.ResetPlaylist();
+    playlist.AddToPlaylist("/w/old.mp3", 5, 9);
+    playlist.ResetPlaylist();
+    EXPECT_EQ(playlist.LastIndex(), -1);
+    EXPECT_EQ(playlist.CurrentIndex(), 0);
+    EXPECT_FALSE(playlist.IsStopPending());
     // Element 0 keeps its old content until the first add.
-    EXPECT_EQ(mHook::CurrentEntryFile(), "/w/old.mp3");
-    mHook::AddToPlaylist("/w/a.mp3", 1, 1);
-    mHook::AddToPlaylist("", 6, 3);
-    mHook::AddToPlaylist("/w/c.mp3", 5, 7);
-    EXPECT_EQ(mHook::LastIndex(), 2);
+    EXPECT_EQ(playlist.CurrentEntryFile(), "/w/old.mp3");
+    playlist.AddToPlaylist("/w/a.mp3", 1, 1);
+    playlist.AddToPlaylist("", 6, 3);
+    playlist.AddToPlaylist("/w/c.mp3", 5, 7);
+    EXPECT_EQ(playlist.LastIndex(), 2);
     std::vector<std::tuple<std::string, int32_t, int32_t>> seen;
-    for (int i = 0; i <= mHook::LastIndex(); ++i, mHook::AdvancePlaylist())
-        seen.emplace_back(mHook::CurrentEntryFile(), mHook::CurrentEntryKind(), mHook::CurrentEntryWordIndex());
+    for (int i = 0; i <= playlist.LastIndex(); ++i, playlist.AdvancePlaylist())
+        seen.emplace_back(playlist.CurrentEntryFile(), playlist.CurrentEntryKind(), playlist.CurrentEntryWordIndex());
     EXPECT_EQ(seen, (std::vector<std::tuple<std::string, int32_t, int32_t>>{
                         {"/w/a.mp3", 1, 1}, {"", 6, 3}, {"/w/c.mp3", 5, 7}}));
     // Past the end: subscript out of range.
-    EXPECT_EQ(mHook::CurrentIndex(), 3);
-    for (const auto& read : std::vector<std::function<void()>>{[] { mHook::CurrentEntryFile(); },
-                                                               [] { mHook::CurrentEntryKind(); },
-                                                               [] { mHook::CurrentEntryWordIndex(); }}) {
+    EXPECT_EQ(playlist.CurrentIndex(), 3);
+    for (const auto& read : std::vector<std::function<void()>>{[&] { playlist.CurrentEntryFile(); },
+                                                               [&] { playlist.CurrentEntryKind(); },
+                                                               [&] { playlist.CurrentEntryWordIndex(); }}) {
         try {
             read();
             ADD_FAILURE() << "no error past the last entry";
@@ -584,22 +585,23 @@ TEST(PlaylistTest, ResetAddAdvanceAndTheCurrentEntry) {
             EXPECT_EQ(e.Number(), 9);
         }
     }
-    mHook::SetStopPending();
-    EXPECT_TRUE(mHook::IsStopPending());
-    mHook::ClearStopPending();
-    EXPECT_FALSE(mHook::IsStopPending());
-    mHook::SetStopPending();
-    mHook::SetCurrentAlias("Axyz");
-    mHook::ResetPlaylist();
-    EXPECT_FALSE(mHook::IsStopPending());
-    EXPECT_EQ(mHook::GetCurrentAlias(), "Axyz") << "the alias outlives a reset";
+    playlist.SetStopPending();
+    EXPECT_TRUE(playlist.IsStopPending());
+    playlist.ClearStopPending();
+    EXPECT_FALSE(playlist.IsStopPending());
+    playlist.SetStopPending();
+    playlist.SetCurrentAlias("Axyz");
+    playlist.ResetPlaylist();
+    EXPECT_FALSE(playlist.IsStopPending());
+    EXPECT_EQ(playlist.GetCurrentAlias(), "Axyz") << "the alias outlives a reset";
 }
 
 TEST(PlaylistTest, AliasShapeFromTheEntryPath) {
-    auto aliasOf = [](const std::string& path) {
-        mHook::ResetPlaylist();
-        mHook::AddToPlaylist(path, 1, 1);
-        return mHook::MakeAlias();
+    mHook::Playlist playlist;
+    auto aliasOf = [&playlist](const std::string& path) {
+        playlist.ResetPlaylist();
+        playlist.AddToPlaylist(path, 1, 1);
+        return playlist.MakeAlias();
     };
     const std::string r = "[A-Za-z\\[\\\\\\]^_`]";  // codes 65 to 122
     EXPECT_TRUE(std::regex_match(aliasOf("/tmp/ravek1/shalom.mp3"), std::regex(r + "{3}/sha" + r + "lo" + r)));
@@ -617,17 +619,18 @@ TEST(PlaylistTest, AliasShapeFromTheEntryPath) {
 }
 
 TEST(PlaylistTest, RandomBetweenStaysInItsRangeAndReachesBothEnds) {
+    mHook::Playlist playlist;
     std::set<int32_t> seen;
     for (int i = 0; i < 20000; ++i) {
-        const int32_t v = mHook::RandomBetween(65, 122);
+        const int32_t v = playlist.RandomBetween(65, 122);
         ASSERT_GE(v, 65);
         ASSERT_LE(v, 122);
         seen.insert(v);
     }
     EXPECT_EQ(seen.size(), 58u);
-    EXPECT_EQ(mHook::RandomBetween(7, 7), 7);
+    EXPECT_EQ(playlist.RandomBetween(7, 7), 7);
     // The widest range stays representable: no overflow is reported.
-    for (int i = 0; i < 1000; ++i) EXPECT_NO_THROW(mHook::RandomBetween(INT32_MIN, INT32_MAX));
+    for (int i = 0; i < 1000; ++i) EXPECT_NO_THROW(playlist.RandomBetween(INT32_MIN, INT32_MAX));
 }
 
 // ---- the log of playback ----
@@ -691,12 +694,12 @@ TEST_F(SequencerTest, LevelFiveWritesNoPlaybackLinesLevelZeroNoDeviceOrErrorLine
 
 TEST_F(SequencerTest, AudioSinkFromTheEnvironmentTheRegistryOrTheDefault) {
     Start(With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false name=registry")));
-    EXPECT_EQ(mci::AudioSinkDescription(), "fakesink sync=false name=registry");
+    EXPECT_EQ(Audio().Devices.AudioSinkDescription(), "fakesink sync=false name=registry");
     TearDown();
 
     ::setenv("RAVEK_AUDIO_SINK", "fakesink sync=false name=environment", 1);
     Start(With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false name=registry")));
-    EXPECT_EQ(mci::AudioSinkDescription(), "fakesink sync=false name=environment");
+    EXPECT_EQ(Audio().Devices.AudioSinkDescription(), "fakesink sync=false name=environment");
     ::unsetenv("RAVEK_AUDIO_SINK");
     TearDown();
 
@@ -704,7 +707,7 @@ TEST_F(SequencerTest, AudioSinkFromTheEnvironmentTheRegistryOrTheDefault) {
     InstallationOptions none;
     none.Registry.erase("AudioSink");
     Start(none);
-    const std::string sink = mci::AudioSinkDescription();
+    const std::string sink = Audio().Devices.AudioSinkDescription();
     EXPECT_TRUE(sink == "autoaudiosink" || sink == kRealTime) << sink;
     EXPECT_EQ(Speak("תודה", 1).front(), "SpeechStart");
     EXPECT_TRUE(RunUntil([&] { return SpeechEnded(); }, 10)) << Joined();

@@ -23,7 +23,7 @@ class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = (dir_ / "Tolvin_Log.log").string();
-        mLog::SetLogCodePage(1255);
+        log_.SetLogCodePage(1255);
     }
 
     std::vector<std::string> Lines() const {
@@ -43,6 +43,7 @@ protected:
 
     ravektest::TempFolder temp_;
     const fs::path dir_ = temp_.Path();
+    mLog::Log log_;
     std::string path_;
 };
 
@@ -52,21 +53,21 @@ const std::regex kStamp(R"( at \d\d-\d\d-\d{4} \d\d:\d\d:\d\d$)");
 
 TEST_F(LogTest, InitEmptiesTheFileAndWriteAddsStampedLines) {
     std::ofstream(path_) << "old content\r\n";
-    mLog::LogInit(path_, 1);
+    log_.LogInit(path_, 1);
     EXPECT_TRUE(Lines().empty());
-    mLog::LogWrite("hello");
-    mLog::LogWrite("world");
+    log_.LogWrite("hello");
+    log_.LogWrite("world");
     auto lines = Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Ravek Debug Message hello at \d\d-\d\d-\d{4} \d\d:\d\d:\d\d)")))
         << lines[0];
     EXPECT_EQ(lines[1].rfind("Ravek Debug Message world at ", 0), 0u);
-    EXPECT_EQ(mLog::GetLogLevel(), 1);
+    EXPECT_EQ(log_.GetLogLevel(), 1);
 }
 
 TEST_F(LogTest, HebrewTextIsWrittenInWindows1255) {
-    mLog::LogInit(path_, 0);
-    mLog::LogWrite("שָׁלוֹם");
+    log_.LogInit(path_, 0);
+    log_.LogWrite("שָׁלוֹם");
     std::ifstream in(path_, std::ios::binary);
     std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // shin, qamats, shin dot, lamed, vav, holam, final mem: one byte each
@@ -76,8 +77,8 @@ TEST_F(LogTest, HebrewTextIsWrittenInWindows1255) {
 
 TEST_F(LogTest, TraceLinesOnlyAtLevel99) {
     for (int16_t level : {0, 1, 6, 98, 99}) {
-        mLog::LogInit(path_, level);
-        mLog::Traced("RavekVoice.exe!Speak", [](mLog::ProcTrace&) { mLog::LogWrite("inside"); });
+        log_.LogInit(path_, level);
+        log_.Traced("RavekVoice.exe!Speak", [this](mLog::ProcTrace&) { log_.LogWrite("inside"); });
         auto lines = Lines();
         if (level == 99) {
             ASSERT_EQ(lines.size(), 3u);
@@ -92,9 +93,9 @@ TEST_F(LogTest, TraceLinesOnlyAtLevel99) {
 }
 
 TEST_F(LogTest, ErrorLineCarriesProcedureAndDescriptionWithoutDate) {
-    mLog::LogInit(path_, 0);
+    log_.LogInit(path_, 0);
     try {
-        mLog::Traced("RavekVoice.exe!IAPI#Initialise", [](mLog::ProcTrace&) {
+        log_.Traced("RavekVoice.exe!IAPI#Initialise", [](mLog::ProcTrace&) {
             mLog::RaiseEngineError("RavekVoice.exe!IAPI#Initialise", "Ini File does not exists at /x/y.ini", 999);
         });
         FAIL() << "the error must reach the caller";
@@ -109,27 +110,27 @@ TEST_F(LogTest, ErrorLineCarriesProcedureAndDescriptionWithoutDate) {
 }
 
 TEST_F(LogTest, ContextAndMissingDescription) {
-    mLog::LogInit(path_, 0);
+    log_.LogInit(path_, 0);
     mLog::ProcTrace trace;
-    mLog::ProcEnter(trace, "RavekVoice.exe!StopSpeak", 99);
+    log_.ProcEnter(trace, "RavekVoice.exe!StopSpeak", 99);
     EXPECT_EQ(trace.Number, -9999);
     EXPECT_EQ(trace.Line, -9999);
     EXPECT_FALSE(trace.HasError);
     trace.Context = "alias A1";
-    mLog::TraceError(trace, 5, 12, "");
+    log_.TraceError(trace, 5, 12, "");
     EXPECT_TRUE(trace.HasError);
     EXPECT_EQ(trace.Description.rfind("No Error Description - ", 0), 0u);
     EXPECT_GT(trace.Description.size(), std::string("No Error Description - ").size());
     auto lines = Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Error RavekVoice.exe!StopSpeak" + trace.Description + " [alias A1]");
-    EXPECT_THROW(mLog::ProcExit(trace, 99), AutomationError);
+    EXPECT_THROW(log_.ProcExit(trace, 99), AutomationError);
 }
 
 TEST_F(LogTest, FirstErrorWinsAndRuntimeErrorsKeepTheirNumber) {
-    mLog::LogInit(path_, 0);
+    log_.LogInit(path_, 0);
     try {
-        mLog::Traced("RavekVoice.exe!Speak", [](mLog::ProcTrace&) {
+        log_.Traced("RavekVoice.exe!Speak", [](mLog::ProcTrace&) {
             RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice 9");
         });
     } catch (const AutomationError& e) {
@@ -142,15 +143,15 @@ TEST_F(LogTest, FirstErrorWinsAndRuntimeErrorsKeepTheirNumber) {
 TEST_F(LogTest, UnwritableLogIsAFileErrorNamingThePath) {
     std::string bad = (dir_ / "missing-folder" / "Tolvin_Log.log").string();
     try {
-        mLog::LogInit(bad, 1);
+        log_.LogInit(bad, 1);
         FAIL();
     } catch (const AutomationError& e) {
         EXPECT_EQ(e.Number(), 75);
         EXPECT_NE(e.Description().find(bad), std::string::npos);
     }
     // Trace lines never fail the traced procedure.
-    mLog::Traced("RavekVoice.exe!Speak", [](mLog::ProcTrace&) {});
-    EXPECT_THROW(mLog::LogWrite("x"), AutomationError);
+    log_.Traced("RavekVoice.exe!Speak", [](mLog::ProcTrace&) {});
+    EXPECT_THROW(log_.LogWrite("x"), AutomationError);
 }
 
 TEST(HiResTimer, MeasuresGrowingElapsedTimes) {

@@ -202,7 +202,7 @@ TEST_F(UtteranceTest, NextRequestRemovesOnlyTheFolderItCreated) {
     // A folder the engine did not create is never removed.
     const fs::path foreign = tmp / "ravek12345";
     fs::create_directories(foreign);
-    EXPECT_FALSE(mWorkingFolder::RemoveWorkingFolder(foreign.string() + "/"));
+    EXPECT_FALSE(mWorkingFolder::RemoveWorkingFolder(State().WorkingFolders, foreign.string() + "/"));
     EXPECT_TRUE(fs::is_directory(foreign));
 }
 

@@ -49,8 +49,8 @@ void RunFor(double seconds) {
 class MciTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        mci::SetAudioSink("fakesink sync=true");
-        mci::SetOutputLevels(65535, 65535);
+        devices_.SetAudioSink("fakesink sync=true");
+        devices_.SetOutputLevels(65535, 65535);
         sink_ = std::make_unique<NotifySink>();
         sink_->AttachHandler(
             [this](uint32_t, long wParam, long lParam) {
@@ -58,14 +58,14 @@ protected:
                 return 0;
             },
             NotifySink::MM_MCINOTIFY);
-        mMedia::SetCallbackWindow(sink_.get());
-        mMedia::MediaInit(0);
-        mLog::LogInit((dir_ / "log.txt").string(), 0);
+        media_.SetCallbackWindow(sink_.get());
+        media_.MediaInit(0);
+        log_.LogInit((dir_ / "log.txt").string(), 0);
     }
     void TearDown() override {
-        mci::CloseAll();
-        mci::EndRender();
-        mMedia::SetCallbackWindow(nullptr);
+        devices_.CloseAll();
+        devices_.EndRender();
+        media_.SetCallbackWindow(nullptr);
         sink_.reset();
     }
 
@@ -84,7 +84,7 @@ protected:
 
     uint32_t Send(const std::string& command, std::string* answer = nullptr) {
         std::string buffer;
-        uint32_t code = mci::mciSendString(command, buffer, sink_.get());
+        uint32_t code = devices_.mciSendString(command, buffer, sink_.get());
         if (answer) *answer = buffer;
         return code;
     }
@@ -110,6 +110,10 @@ protected:
 
     ravektest::TempFolder temp_;
     const fs::path dir_ = temp_.Path();
+    mLog::Log log_;
+    mci::Devices devices_;
+    mHook::Playlist playlist_;
+    mMedia::Channel media_{devices_, playlist_, log_};
     std::unique_ptr<NotifySink> sink_;
     std::vector<Note> notes_;
 };
@@ -129,11 +133,11 @@ TEST_F(MciTest, OpensStatusesAndClosesWavAndMp3Files) {
     EXPECT_NEAR(std::stoi(answer), 300, 80);  // the encoder pads the stream a little
     EXPECT_EQ(Send("status Am mode", &answer), 0u);
     EXPECT_EQ(answer, "stopped");
-    EXPECT_NE(mci::mciGetDeviceID("AW"), 0u);
-    EXPECT_NE(mci::mciGetDeviceID("Aw"), mci::mciGetDeviceID("Am"));
+    EXPECT_NE(devices_.mciGetDeviceID("AW"), 0u);
+    EXPECT_NE(devices_.mciGetDeviceID("Aw"), devices_.mciGetDeviceID("Am"));
     EXPECT_EQ(Send("close Aw "), 0u);
     EXPECT_EQ(Send("CLOSE Am"), 0u);
-    EXPECT_EQ(mci::mciGetDeviceID("Aw"), 0u);
+    EXPECT_EQ(devices_.mciGetDeviceID("Aw"), 0u);
     RunFor(0.1);
     EXPECT_TRUE(notes_.empty()) << "open, set, status and close never notify";
 }
@@ -192,7 +196,7 @@ TEST_F(MciTest, ReportsTheClassicErrorCodes) {
 TEST_F(MciTest, NotifiesSuccessSupersededAndAborted) {
     const std::string wav = Tone("w", 0.4);
     ASSERT_EQ(Send("Open " + wav + " type MPEGVideo Alias A1"), 0u);
-    const long id = static_cast<long>(mci::mciGetDeviceID("A1"));
+    const long id = static_cast<long>(devices_.mciGetDeviceID("A1"));
 
     // A play that reaches its end: one success, carrying the device id.
     double took = PlayAndTime("Play A1 from 0 to 400 notify");
@@ -272,16 +276,16 @@ std::pair<double, double> ChannelLevels(const std::string& path, size_t& frames)
 TEST_F(MciTest, RendersToOneWaveFileWithTheOutputLevels) {
     const std::string mp3 = Tone("m", 0.5, true);
     const std::string out = (dir_ / "out.wav").string();
-    mci::SetOutputLevels(65535, 655);
-    ASSERT_EQ(mci::BeginRender(out), 0u);
+    devices_.SetOutputLevels(65535, 655);
+    ASSERT_EQ(devices_.BeginRender(out), 0u);
     ASSERT_EQ(Send("Open " + mp3 + " type MPEGVideo Alias A1"), 0u);
     const auto start = Clock::now();
     PlayAndTime("Play A1 from 0 to 500 notify");
     PlayAndTime("Play A1 from 0 to 500 notify");  // a reused device renders all of its audio again
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 0.8) << "rendering is not paced";
     ASSERT_EQ(Send("close A1"), 0u);
-    ASSERT_EQ(mci::EndRender(), 0u);
-    EXPECT_FALSE(mci::IsRendering());
+    ASSERT_EQ(devices_.EndRender(), 0u);
+    EXPECT_FALSE(devices_.IsRendering());
 
     size_t frames = 0;
     auto [left, right] = ChannelLevels(out, frames);
@@ -306,7 +310,7 @@ TEST_F(MciTest, RenderModeKeepsSpeedRangesFormatsAndErrors) {
     Send("close Ac");
 
     const std::string out = (dir_ / "out.wav").string();
-    ASSERT_EQ(mci::BeginRender(out), 0u);
+    ASSERT_EQ(devices_.BeginRender(out), 0u);
     // Double speed: 1 s of tone renders as 0.5 s.
     ASSERT_EQ(Send("Open " + mp3 + " type MPEGVideo Alias A1"), 0u);
     ASSERT_EQ(Send("set A1 speed 2000"), 0u);
@@ -325,7 +329,7 @@ TEST_F(MciTest, RenderModeKeepsSpeedRangesFormatsAndErrors) {
     // A damaged file fails to open as it does outside render mode.
     EXPECT_EQ(Send("Open " + corrupt.string() + " type MPEGVideo Alias Ac"), corruptCode);
     EXPECT_EQ(Codes(), (std::vector<long>{mci::MCI_NOTIFY_SUCCESSFUL, mci::MCI_NOTIFY_SUCCESSFUL, mci::MCI_NOTIFY_SUCCESSFUL}));
-    ASSERT_EQ(mci::EndRender(), 0u);
+    ASSERT_EQ(devices_.EndRender(), 0u);
 
     size_t frames = 0;
     ChannelLevels(out, frames);
@@ -335,22 +339,22 @@ TEST_F(MciTest, RenderModeKeepsSpeedRangesFormatsAndErrors) {
 // ---- the media channel ----
 
 TEST_F(MciTest, MediaChannelBuildsItsCommandsAndLogsThem) {
-    mLog::LogInit((dir_ / "log.txt").string(), 1);
+    log_.LogInit((dir_ / "log.txt").string(), 1);
     const fs::path spaced = dir_ / "with blank";
     fs::create_directories(spaced);
     const std::string clip = (spaced / "clip.wav").string();
     fs::copy_file(Tone("w", 0.037), clip);
 
-    mMedia::MediaInit(-200);
-    mMedia::MediaOpen(clip, "Aone");
-    EXPECT_EQ(mMedia::LastError(), 0) << mMedia::LastCommand();
-    EXPECT_EQ(mMedia::MediaLengthFrames("Aone"), 37);
-    mMedia::MediaPlay("Aone", int64_t{0}, std::string("TheEnd"));
-    EXPECT_EQ(mMedia::LastError(), 0);
-    EXPECT_EQ(mMedia::LastCommand(), "Play Aone from 0 to 37 notify");
+    media_.MediaInit(-200);
+    media_.MediaOpen(clip, "Aone");
+    EXPECT_EQ(media_.LastError(), 0) << media_.LastCommand();
+    EXPECT_EQ(media_.MediaLengthFrames("Aone"), 37);
+    media_.MediaPlay("Aone", int64_t{0}, std::string("TheEnd"));
+    EXPECT_EQ(media_.LastError(), 0);
+    EXPECT_EQ(media_.LastCommand(), "Play Aone from 0 to 37 notify");
     EXPECT_TRUE(RunUntil([&] { return !notes_.empty(); }, 5));
-    mMedia::MediaClose("Aone");
-    EXPECT_EQ(mMedia::LastCommand(), "close Aone ");
+    media_.MediaClose("Aone");
+    EXPECT_EQ(media_.LastCommand(), "close Aone ");
 
     const std::string log = ReadLog();
     EXPECT_NE(log.find("GOING to run :Open \"" + clip + "\" type MPEGVideo Alias Aone parent "), std::string::npos);
@@ -363,16 +367,16 @@ TEST_F(MciTest, MediaChannelBuildsItsCommandsAndLogsThem) {
     EXPECT_EQ(log.find("ERROR"), std::string::npos);
 
     for (auto [offset, speed] : {std::pair{0, "1000"}, std::pair{500, "1500"}}) {
-        mMedia::MediaInit(offset);
-        mMedia::MediaOpen(clip, "Atwo");
-        mMedia::MediaPlay("Atwo", int64_t{0}, std::string("TheEnd"));
+        media_.MediaInit(offset);
+        media_.MediaOpen(clip, "Atwo");
+        media_.MediaPlay("Atwo", int64_t{0}, std::string("TheEnd"));
         EXPECT_NE(ReadLog().find(std::string("GOING to run :set Atwo speed ") + speed + " "), std::string::npos);
-        mMedia::MediaClose("Atwo");
+        media_.MediaClose("Atwo");
     }
-    mMedia::MediaInit(INT32_MAX);
-    mMedia::MediaOpen(clip, "Athree");
+    media_.MediaInit(INT32_MAX);
+    media_.MediaOpen(clip, "Athree");
     try {
-        mMedia::MediaPlay("Athree", int64_t{0}, std::string("TheEnd"));
+        media_.MediaPlay("Athree", int64_t{0}, std::string("TheEnd"));
         ADD_FAILURE() << "no overflow";
     } catch (const AutomationError& e) {
         EXPECT_EQ(e.Number(), 6);
@@ -382,17 +386,17 @@ TEST_F(MciTest, MediaChannelBuildsItsCommandsAndLogsThem) {
 TEST_F(MciTest, MediaChannelLogsFailuresOnlyAboveLevelZero) {
     const std::string missing = (dir_ / "gone.mp3").string();
     for (int level : {0, 1}) {
-        mLog::LogInit((dir_ / "log.txt").string(), static_cast<int16_t>(level));
-        mHook::ClearStopPending();
-        mMedia::MediaOpen(missing, "Agone");
-        EXPECT_EQ(mMedia::LastError(), 275);
-        EXPECT_EQ(mMedia::LastCommand().rfind("Open " + missing + "Silence.mp3 type MPEGVideo Alias Agone", 0), 0u);
-        EXPECT_EQ(mMedia::MediaLengthFrames("Agone"), -1);
-        mMedia::MediaPlay("Agone", int64_t{0}, std::string("TheEnd"));
-        EXPECT_EQ(mMedia::LastCommand(), "Play Agone from 0 to -1 notify");
-        mMedia::MediaStop("Agone");
-        EXPECT_EQ(mMedia::LastError(), 263);
-        EXPECT_TRUE(mHook::IsStopPending()) << "a failed stop still marks the stop as pending";
+        log_.LogInit((dir_ / "log.txt").string(), static_cast<int16_t>(level));
+        playlist_.ClearStopPending();
+        media_.MediaOpen(missing, "Agone");
+        EXPECT_EQ(media_.LastError(), 275);
+        EXPECT_EQ(media_.LastCommand().rfind("Open " + missing + "Silence.mp3 type MPEGVideo Alias Agone", 0), 0u);
+        EXPECT_EQ(media_.MediaLengthFrames("Agone"), -1);
+        media_.MediaPlay("Agone", int64_t{0}, std::string("TheEnd"));
+        EXPECT_EQ(media_.LastCommand(), "Play Agone from 0 to -1 notify");
+        media_.MediaStop("Agone");
+        EXPECT_EQ(media_.LastError(), 263);
+        EXPECT_TRUE(playlist_.IsStopPending()) << "a failed stop still marks the stop as pending";
         const std::string log = ReadLog();
         if (level == 0) {
             EXPECT_TRUE(log.empty()) << log;
@@ -411,14 +415,14 @@ TEST_F(MciTest, MediaChannelLogsFailuresOnlyAboveLevelZero) {
 
 TEST_F(MciTest, MediaFilePathKeepsFilesAndFallsBackToSilence) {
     const std::string wav = Tone("w", 0.1);
-    EXPECT_EQ(mMedia::MediaFilePath(wav), wav);
-    const std::string silence = mMedia::MediaFilePath("");
+    EXPECT_EQ(media_.MediaFilePath(wav), wav);
+    const std::string silence = media_.MediaFilePath("");
     EXPECT_EQ(fs::path(silence).filename(), "Silence.mp3");
     EXPECT_TRUE(fs::exists(silence)) << silence;
-    EXPECT_EQ(mMedia::MediaFilePath("/no/such/dir/"), "/no/such/dir/Silence.mp3");
-    mMedia::MediaOpen("", "Asilent");
-    EXPECT_EQ(mMedia::LastError(), 0) << "an empty path plays the installed silence";
-    mMedia::MediaPlay("Asilent", int64_t{0}, std::string("TheEnd"));
+    EXPECT_EQ(media_.MediaFilePath("/no/such/dir/"), "/no/such/dir/Silence.mp3");
+    media_.MediaOpen("", "Asilent");
+    EXPECT_EQ(media_.LastError(), 0) << "an empty path plays the installed silence";
+    media_.MediaPlay("Asilent", int64_t{0}, std::string("TheEnd"));
     EXPECT_TRUE(RunUntil([&] { return !notes_.empty(); }, 5));
 }
 

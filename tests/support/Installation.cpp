@@ -9,7 +9,6 @@
 
 #include "AnsiText.h"
 #include "VoicePack.h"
-#include "mMDBConnection.h"
 
 namespace fs = std::filesystem;
 
@@ -192,7 +191,6 @@ Installation::Installation(InstallationOptions options) : options_(std::move(opt
 }
 
 Installation::~Installation() {
-    mMDBConnection::DbClose();
     if (savedRegistryEnv_)
         ::setenv("RAVEK_REGISTRY", savedRegistryEnv_->c_str(), 1);
     else
@@ -202,7 +200,6 @@ Installation::~Installation() {
 }
 
 void Installation::Write() {
-    mMDBConnection::DbClose();  // the database file is about to be replaced
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root_, ec)) fs::remove_all(entry.path(), ec);
     WriteRegistry();

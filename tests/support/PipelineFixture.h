@@ -53,6 +53,7 @@ protected:
     }
 
     EngineState& State() { return api->State(); }
+    EngineAudio& Audio() { return api->Audio(); }
 
     // The utterance of `text` for a client voice number (1..4), files made in Work().
     std::vector<SpeechItem> Prepare(const std::string& text, int voice = 3) {

@@ -143,6 +143,42 @@ TEST(LoadIndex, LowerCasesKeysOnlyWhenAsked) {
     EXPECT_EQ(LoadBytes("Hello;51;1;0;1\r\nHELLO;52;1;0;1\r\n", true).status, -1);
 }
 
+// What a failed load says about its failure: the line (CR LF, CR and LF each end one line, blank
+// lines count) and what is wrong with it, or why the file cannot be read.
+struct ReasonCase {
+    const char* name;
+    std::string bytes;  // the index file's content; "<folder>" makes it a folder, "<none>" leaves it out
+    std::string reason;
+};
+
+void PrintTo(const ReasonCase& c, std::ostream* os) { *os << c.name; }
+
+class LoadIndexReason : public ::testing::TestWithParam<ReasonCase> {};
+
+TEST_P(LoadIndexReason, NamesTheLineAndWhatIsWrong) {
+    TempFolder folder;
+    const fs::path index = folder / "index.txt";
+    if (GetParam().bytes == "<folder>") fs::create_directory(index);
+    else if (GetParam().bytes != "<none>") WriteFileBytes(index, GetParam().bytes);
+    Dictionary dict;
+    int32_t files = 7;
+    std::string reason;
+    EXPECT_EQ(mIndexFiles::LoadIndex(index.string(), dict, files, false, 1255, &reason), -1);
+    EXPECT_EQ(reason, GetParam().reason);
+    EXPECT_EQ(files, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, LoadIndexReason,
+    ::testing::Values(
+        ReasonCase{"TooFewFields", "1.0:v;0;0;0;1\r\na;51;1;0\r\n", "line 2: 4 fields separated by \";\", at least 5 needed"},
+        ReasonCase{"WordTwiceAfterABlankLine", "1.0:v;0;0;0;1\n\n" + Ansi("שלום") + ";51;1;0;1\r\n" + Ansi("שלום") + ";52;1;0;1\r\n",
+                   "line 4: the word \"שלום\" is listed twice"},
+        ReasonCase{"FileNumberNotANumber", "a;51;1;0;1\rb;52;1;0;x1\r", "line 2: the file number \"x1\" is not a 32-bit whole number"},
+        ReasonCase{"Missing", "<none>", "no such file"},
+        ReasonCase{"Folder", "<folder>", "not a regular file"}),
+    [](const ::testing::TestParamInfo<ReasonCase>& info) { return std::string(info.param.name); });
+
 TEST(IndexFilePaths, NamesFollowTheVoiceAndNumber) {
     EXPECT_EQ(mIndexFiles::BinFilePath("/opt/ravek", "Galev", 12), "/opt/ravek/RavekDictionary/Ravek-Dict__Galev_12.bin");
     EXPECT_EQ(mIndexFiles::IndexFilePath("/opt/ravek", "Sevra"), "/opt/ravek/RavekDictionary/Ravek-Index__Sevra.txt");
@@ -254,6 +290,37 @@ TEST(StartUpIndexes, BrokenOrMissingIndexesMarkTheirVoiceNotReady) {
     EXPECT_FALSE(inst.LogContains("Loaded "));
     EXPECT_TRUE(inst.LogContains(" Female Voice initiated >>> INPROPERLY <<< "));
     EXPECT_TRUE(s.IsInitialised);
+}
+
+TEST(StartUpIndexes, FailuresAreFollowedByTheirReasonAtTheDetailLevelOnly) {
+    for (uint32_t level : {6u, 5u}) {
+        InstallationOptions o;
+        o.Registry["LogLevel"] = ravektest::RegValue::Dword(level);
+        Installation inst(o);
+        WriteFileBytes(inst.IndexFile(0), "1.0:v;0;0;0;1\r\na;51;1;0;1\r\na;53;1;0;1\r\n");
+        fs::remove(inst.IndexFile(1));
+        WriteFileBytes(inst.DatabasePath(), "not a database, just text long enough to be read as a header............");
+        IAPI api;
+        api.Initialise();
+        const auto log = inst.LogMessages();
+        auto after = [&](const std::string& failure) {
+            for (size_t i = 0; i + 1 < log.size(); ++i)
+                if (log[i].rfind(failure, 0) == 0) return log[i + 1];
+            ADD_FAILURE() << "no line " << failure;
+            return std::string();
+        };
+        const std::string male = after("FAILED to load male voice index from ");
+        const std::string female = after("FAILED to load female voice index from ");
+        const std::string database = after("DB Connection failed .. Assuming no smart lookup.. ");
+        if (level == 6) {
+            EXPECT_EQ(male, "Reason: line 3: the word \"a\" is listed twice");
+            EXPECT_EQ(female, "Reason: no such file");
+            EXPECT_EQ(database, "Reason: file is not a database");
+        } else {
+            for (const std::string& line : {male, female, database})
+                EXPECT_NE(line.rfind("Reason: ", 0), 0u) << "level 5: " << line;
+        }
+    }
 }
 
 TEST(StartUpIndexes, MissingFemaleFileIsReportedOnlyAboveLevelZero) {

@@ -44,15 +44,21 @@ std::string Stored(const std::string& word) {
     return PointedWords::SerialisePointedWord(PointedWords::ParsePointedWord(word));
 }
 
+// The connection these tests open, close and query (an engine object owns one like it).
+mMDBConnection::Connection& Db() {
+    static mMDBConnection::Connection connection;
+    return connection;
+}
+
 // A folder holding Ravek.db built by `sql` after the schema; disconnects when done.
 class DatabaseFolder {
 public:
     explicit DatabaseFolder(const std::string& sql, bool schema = true) {
         Sql(folder_ / "Ravek.db", (schema ? std::string(kSchema) : std::string()) + sql);
     }
-    ~DatabaseFolder() { mMDBConnection::DbClose(); }
+    ~DatabaseFolder() { Db().DbClose(); }
     std::string Path() const { return folder_.Path().string() + "/"; }
-    int Connect() const { return mMDBConnection::DbConnect(Path()); }
+    int Connect() const { return Db().DbConnect(Path()); }
 
 private:
     TempFolder folder_;
@@ -60,7 +66,7 @@ private:
 
 std::vector<PointedWords::Candidate> Lookup(const std::string& word, const std::string& sex, bool& found) {
     std::vector<PointedWords::Candidate> candidates{{"stale", "stale", "stale"}};
-    mMDBConnection::LookupWord(word, candidates, sex, found, 1255);
+    Db().LookupWord(word, candidates, sex, found, 1255);
     return candidates;
 }
 
@@ -78,15 +84,15 @@ TEST(DbConnect, OpensAnExistingLookupDatabase) {
 
 TEST(DbConnect, FailsWithoutCreatingAMissingDatabase) {
     TempFolder folder;
-    EXPECT_EQ(mMDBConnection::DbConnect(folder.Path().string() + "/"), -1);
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/"), -1);
     EXPECT_FALSE(fs::exists(folder / "Ravek.db"));
-    EXPECT_EQ(mMDBConnection::DbConnect(folder.Path().string() + "/no/such/folder/"), -1);
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/no/such/folder/"), -1);
 }
 
 TEST(DbConnect, FailsForOtherFilesButNotForMissingTables) {
     TempFolder folder;
     ravektest::WriteFileBytes(folder / "Ravek.db", "Standard Jet DB\0 this is no SQLite file at all");
-    EXPECT_EQ(mMDBConnection::DbConnect(folder.Path().string() + "/"), -1);
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/"), -1);
     // A database without the lookup tables connects; its lookups find nothing.
     DatabaseFolder noLookup("CREATE TABLE Ravek_Prefixes (Prefix TEXT, FileName TEXT, Priority INTEGER);", false);
     ASSERT_EQ(noLookup.Connect(), 0);
@@ -96,7 +102,35 @@ TEST(DbConnect, FailsForOtherFilesButNotForMissingTables) {
     DatabaseFolder empty("", false);
     EXPECT_EQ(empty.Connect(), 0);
     PrefixTable prefixes;
-    EXPECT_EQ(mMDBConnection::LoadPrefixes(prefixes, 1255), -1);
+    EXPECT_EQ(Db().LoadPrefixes(prefixes, 1255), -1);
+}
+
+TEST(LoadPrefixes, FailuresCarryTheirReason) {
+    PrefixTable table;
+    std::string reason;
+    Db().DbClose();
+    EXPECT_EQ(Db().LoadPrefixes(table, 1255, &reason), -1);
+    EXPECT_EQ(reason, "no database connection");
+    struct Case {
+        std::string sql;
+        bool schema;
+        std::string reason;
+    };
+    for (const Case& c : {Case{"", false, "no such table: Ravek_Prefixes"},
+                          Case{"INSERT INTO Ravek_Prefixes VALUES ('ו', 'a.mp3', 1);"
+                               "INSERT INTO Ravek_Prefixes VALUES ('ה', NULL, 2);",
+                               true, "prefix row 2 has no file name"}}) {
+        DatabaseFolder db(c.sql, c.schema);
+        ASSERT_EQ(db.Connect(), 0);
+        EXPECT_EQ(Db().LoadPrefixes(table, 1255, &reason), -1);
+        EXPECT_EQ(reason, c.reason);
+    }
+    TempFolder folder;
+    ravektest::WriteFileBytes(folder / "Ravek.db", std::string(200, 'x'));
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/", &reason), -1);
+    EXPECT_EQ(reason, "file is not a database");
+    EXPECT_EQ(Db().DbConnect(folder.Path().string() + "/missing/", &reason), -1);
+    EXPECT_EQ(reason, "unable to open database file");
 }
 
 TEST(DbConnect, LaterConnectReplacesTheConnection) {
@@ -108,7 +142,7 @@ TEST(DbConnect, LaterConnectReplacesTheConnection) {
     EXPECT_TRUE(Lookup("ספר", "Male", found).empty());
     EXPECT_FALSE(found);
     ASSERT_EQ(second.Connect(), 0);
-    mMDBConnection::DbClose();
+    Db().DbClose();
     Lookup("ספר", "Male", found);
     EXPECT_FALSE(found);
 }
@@ -122,7 +156,7 @@ TEST(LoadPrefixes, ReadsRowsInPriorityOrder) {
         "INSERT INTO Ravek_Prefixes VALUES ('וְ', 've.mp3', 1);");
     ASSERT_EQ(db.Connect(), 0);
     PrefixTable table;
-    ASSERT_EQ(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    ASSERT_EQ(Db().LoadPrefixes(table, 1255), 0);
     EXPECT_EQ(table.Count, 2);
     EXPECT_EQ(table.FileNames, (std::vector<std::string>{"ve.mp3", "ha.mp3", "ve.mp3"}));
     ASSERT_EQ(table.Patterns.size(), 3u);
@@ -138,7 +172,7 @@ TEST(LoadPrefixes, EmptyTableCountsMinusOne) {
     DatabaseFolder db("");
     ASSERT_EQ(db.Connect(), 0);
     PrefixTable table;
-    EXPECT_EQ(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    EXPECT_EQ(Db().LoadPrefixes(table, 1255), 0);
     EXPECT_EQ(table.Count, -1);
     EXPECT_TRUE(table.Patterns.empty());
 }
@@ -149,22 +183,22 @@ TEST(LoadPrefixes, DuplicatesNullsAndMissingConnectionFail) {
     ASSERT_EQ(dup.Connect(), 0);
     PrefixTable table;
     table.Count = 42;
-    EXPECT_LT(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    EXPECT_LT(Db().LoadPrefixes(table, 1255), 0);
     EXPECT_EQ(table.Count, 42);
 
     DatabaseFolder nulls("INSERT INTO Ravek_Prefixes VALUES (NULL, 'a.mp3', 1);");
     ASSERT_EQ(nulls.Connect(), 0);
-    EXPECT_LT(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    EXPECT_LT(Db().LoadPrefixes(table, 1255), 0);
 
-    mMDBConnection::DbClose();
-    EXPECT_LT(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    Db().DbClose();
+    EXPECT_LT(Db().LoadPrefixes(table, 1255), 0);
 }
 
 TEST(LoadPrefixes, ValuesOfOtherTypesReadAsText) {
     DatabaseFolder db("INSERT INTO Ravek_Prefixes VALUES (7, 3.5, 'x');");
     ASSERT_EQ(db.Connect(), 0);
     PrefixTable table;
-    ASSERT_EQ(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    ASSERT_EQ(Db().LoadPrefixes(table, 1255), 0);
     EXPECT_EQ(table.Prefixes.Item("7"), "3.5");
 }
 
@@ -176,7 +210,7 @@ TEST(LoadPrefixes, TableWithoutTheColumnsFails) {
         false);
     ASSERT_EQ(db.Connect(), 0);
     PrefixTable table;
-    EXPECT_LT(mMDBConnection::LoadPrefixes(table, 1255), 0);
+    EXPECT_LT(Db().LoadPrefixes(table, 1255), 0);
 }
 
 // ---- LookupWord ----
@@ -237,12 +271,12 @@ TEST(LookupWord, WordsWithQuotesFindTheirRealCandidates) {
 
 TEST(LookupWord, ReadBatchGivesTheSameAnswersAndSurvivesAClosedConnection) {
     DatabaseFolder db("INSERT INTO RavekLookup_Male VALUES ('ספר', '" + Stored("סֵפֶר") + "', 1);");
-    { mMDBConnection::ReadBatch noConnection; }  // nothing to read from: harmless
+    { mMDBConnection::ReadBatch noConnection(Db()); }  // nothing to read from: harmless
     ASSERT_EQ(db.Connect(), 0);
     bool found = false;
     {
-        mMDBConnection::ReadBatch batch;
-        mMDBConnection::ReadBatch nested;  // a second batch inside the first changes nothing
+        mMDBConnection::ReadBatch batch(Db());
+        mMDBConnection::ReadBatch nested(Db());  // a second batch inside the first changes nothing
         EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
         EXPECT_TRUE(found);
         EXPECT_TRUE(Lookup("בית", "Male", found).empty());
@@ -250,9 +284,9 @@ TEST(LookupWord, ReadBatchGivesTheSameAnswersAndSurvivesAClosedConnection) {
     }
     EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);  // the batch has ended: lookups go on
     {
-        mMDBConnection::ReadBatch batch;
+        mMDBConnection::ReadBatch batch(Db());
         EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
-        mMDBConnection::DbClose();  // the connection goes away while the batch lives
+        Db().DbClose();  // the connection goes away while the batch lives
     }
     Lookup("ספר", "Male", found);
     EXPECT_FALSE(found);

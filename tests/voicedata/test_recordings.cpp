@@ -272,7 +272,7 @@ struct Engine {
         state.LanguageClass = 1;
         state.AnsiCodePage = 1255;
         logFile = temp / "Tolvin_Log.log";
-        mLog::LogInit(logFile, logLevel);
+        state.Log.LogInit(logFile, logLevel);
     }
     std::string Folder(int slot) const { return mRecordings::VoiceFolder(state, slot); }
     std::string Journal() const { return ReadAll(state.Settings.MyRecordsPath + "/Ravek Log.txt"); }

@@ -1,0 +1,39 @@
+#pragma once
+// The audio layer's part of one engine object: its media devices, the notification sink they
+// report to, the media channel, the playlist and the progress of the speech being played.
+//
+// IAPI owns one beside its EngineState and hands both to the modules that play speech. It is not
+// part of EngineState because EngineState belongs to ravek_core, which must not depend on the
+// audio and platform layers (GStreamer); keeping the two records side by side in IAPI, the one
+// target that links every layer, gives each engine object all of its state without a type-erased
+// owner.
+#include <cstdint>
+#include <memory>
+
+#include "NotifySink.h"
+#include "mHook.h"
+#include "mMedia.h"
+#include "mci.h"
+
+namespace mLog {
+class Log;
+}
+
+struct EngineAudio {
+    explicit EngineAudio(const mLog::Log& log) : Media(Devices, Playlist, log) {}
+    EngineAudio(const EngineAudio&) = delete;
+    EngineAudio& operator=(const EngineAudio&) = delete;
+
+    // Declared before the devices so that it outlives them: they post their notifications to it.
+    // Created by Initialise, on the thread (main context) that will run the engine.
+    std::unique_ptr<NotifySink> NotifyWindow;
+    mci::Devices Devices;
+    mHook::Playlist Playlist;
+    mMedia::Channel Media;
+
+    // The progress of playback (mSequencer). SpeechSerial changes whenever a speech starts or
+    // ends; the skip tags mark the go-on notices of entries that could not be played.
+    uint64_t SpeechSerial = 0;
+    long PendingSkipTag = 0;
+    long LastSkipTag = 0;
+};
