@@ -492,14 +492,11 @@ const std::string kShared = kPath, kInstance = "/org/ravek/RavekVoice/Instance/"
 // The first value of a reply as text (variants unwrapped), or the error name.
 std::string First(const Reply& r) {
     if (!r.value) return r.errorName;
-    GVariant* v = g_variant_get_child_value(r.value, 0);
-    for (GVariant* inner; g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT); v = inner) {
-        inner = g_variant_get_variant(v);
-        g_variant_unref(v);
-    }
-    std::string text = g_variant_is_of_type(v, G_VARIANT_TYPE_INT32) ? std::to_string(g_variant_get_int32(v))
-                                                                      : g_variant_get_string(v, nullptr);
+    GVariant* child = g_variant_get_child_value(r.value, 0);
+    GVariant* v = g_variant_is_of_type(child, G_VARIANT_TYPE_VARIANT) ? g_variant_get_variant(child) : g_variant_ref(child);
+    std::string text = g_variant_is_of_type(v, G_VARIANT_TYPE_INT32) ? std::to_string(g_variant_get_int32(v)) : Str(v);
     g_variant_unref(v);
+    g_variant_unref(child);
     return text;
 }
 
@@ -598,18 +595,13 @@ TEST_P(InstanceEnd, TheInstanceGoesAwayAndItsSpeechStops) {
 INSTANTIATE_TEST_SUITE_P(Owner, InstanceEnd, ::testing::Values(Leaving::Release, Leaving::Disconnect),
                          [](const auto& info) { return info.param == Leaving::Release ? "Releases" : "Disconnects"; });
 
-// Engine objects by index: 0 the shared object, 1 and 2 instances.
-struct SpeakerAndProber {
-    const char* name;
-    int speaker, prober;
-};
-
-class OneVoiceOutput : public FactoryTest, public ::testing::WithParamInterface<SpeakerAndProber> {};
+// The speaking object and the one asked to speak by index: 0 the shared object, 1 and 2 instances.
+class OneVoiceOutput : public FactoryTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(OneVoiceOutput, ASpeakWhileAnotherObjectSpeaksIsIgnored) {
     Start();
     const Names objects = {kShared, Create(), Create()};
-    const std::string &speaker = objects[GetParam().speaker], &prober = objects[GetParam().prober];
+    const std::string &speaker = objects[GetParam().first], &prober = objects[GetParam().second];
     // The speaker is initialised last: until playback state is kept per engine object, the object
     // initialised last receives the playback notifications.
     Ready(prober);
@@ -620,11 +612,11 @@ TEST_P(OneVoiceOutput, ASpeakWhileAnotherObjectSpeaksIsIgnored) {
     EXPECT_EQ(heard, (Names{speaker + " SpeechStart", speaker + " WordStart 1", speaker + " WordStart 6", speaker + " Speechend"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Objects, OneVoiceOutput,
-                         ::testing::Values(SpeakerAndProber{"InstanceSpeaksSharedAsks", 1, 0},
-                                           SpeakerAndProber{"SharedSpeaksInstanceAsks", 0, 1},
-                                           SpeakerAndProber{"InstanceSpeaksInstanceAsks", 1, 2}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Objects, OneVoiceOutput, ::testing::Values(std::pair{1, 0}, std::pair{0, 1}, std::pair{1, 2}),
+                         [](const auto& info) {
+                             return "Object" + std::to_string(info.param.first) + "SpeaksObject" +
+                                    std::to_string(info.param.second) + "Asks";
+                         });
 
 // Objects that speak and log in turn, each as its own engine: these need an engine library
 // without process-wide playback and log state.
@@ -653,11 +645,9 @@ TEST_F(FactoryIndependence, EachObjectLogsWhereItsSettingsSay) {
     fs::create_directories(inst->Root() / "log2");
     const std::string mine = Create();
     Ready(mine);
-    auto logged = [&](const char* folder) {
+    auto logged = [&](const char* folder) {  // a log with the line is removed, to start afresh
         const fs::path log = inst->Root() / folder / "Tolvin_Log.log";
-        const bool found = ReadFileBytes(log).find("SelectVoice called at") != std::string::npos;
-        fs::remove(log);
-        return found;
+        return ReadFileBytes(log).find("SelectVoice called at") != std::string::npos && fs::remove(log);
     };
     EXPECT_TRUE(logged("log2"));  // the instance's Ready
     On(kShared, "SelectVoice", g_variant_new("(i)", 2));
