@@ -30,8 +30,12 @@ constexpr const char* kErrorName = "org.ravek.RavekVoice.Error";
 struct Reply {
     GVariant* value = nullptr;
     std::string error;
+    std::string errorName;
     explicit Reply(GVariant* v, GError* e) : value(v) {
         if (e) {
+            gchar* remote = g_dbus_error_get_remote_error(e);
+            errorName = remote ? remote : "";
+            g_free(remote);
             error = e->message;
             g_error_free(e);
         }
@@ -43,12 +47,16 @@ struct Reply {
     }
 };
 
-Reply CallOn(GDBusConnection* connection, const char* interface, const char* method, GVariant* parameters = nullptr,
-             int timeoutMs = 20000) {
+Reply CallAt(GDBusConnection* connection, const std::string& path, const char* interface, const char* method,
+             GVariant* parameters = nullptr, int timeoutMs = 20000) {
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(connection, kService, kPath, interface, method, parameters, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error);
+    GVariant* reply = g_dbus_connection_call_sync(connection, kService, path.c_str(), interface, method, parameters,
+                                                  nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error);
     return Reply(reply, error);
+}
+
+Reply CallOn(GDBusConnection* connection, const char* interface, const char* method, GVariant* parameters = nullptr) {
+    return CallAt(connection, kPath, interface, method, parameters);
 }
 
 struct ConnectionDeleter {
@@ -474,6 +482,177 @@ TEST_F(ServiceTest, ClientLeavingDuringSpeechDoesNotLeaveTheEngineBusy) {
     EXPECT_EQ(SignalNames(), (Names{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
     ExpectOk(Call("Speak", g_variant_new("(s)", "ארוך")), "Speak");
     EXPECT_TRUE(WaitForSpeechends(2));
+}
+
+// ---- engine objects of one client, made through the factory ----
+
+constexpr const char* kFactory = "org.ravek.RavekVoice.Factory";
+const std::string kShared = kPath, kInstance = "/org/ravek/RavekVoice/Instance/";
+
+// The first value of a reply as text (variants unwrapped), or the error name.
+std::string First(const Reply& r) {
+    if (!r.value) return r.errorName;
+    GVariant* child = g_variant_get_child_value(r.value, 0);
+    GVariant* v = g_variant_is_of_type(child, G_VARIANT_TYPE_VARIANT) ? g_variant_get_variant(child) : g_variant_ref(child);
+    std::string text = g_variant_is_of_type(v, G_VARIANT_TYPE_INT32) ? std::to_string(g_variant_get_int32(v)) : Str(v);
+    g_variant_unref(v);
+    g_variant_unref(child);
+    return text;
+}
+
+class FactoryTest : public ServiceTest {
+protected:
+    // Hears the signals of every engine object as "<path> <signal> [WordIndex]".
+    void Start(InstallationOptions options = RealTime()) {
+        ServiceTest::Start(std::move(options));
+        subscription = g_dbus_connection_signal_subscribe(
+            bus->Connection(), nullptr, kInterface, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar* path, const gchar*, const gchar* name, GVariant* p, gpointer self) {
+                const bool indexed = g_variant_is_of_type(p, G_VARIANT_TYPE("(i)"));
+                static_cast<FactoryTest*>(self)->heard.push_back(std::string(path) + " " + name +
+                                                                 (indexed ? " " + First(Reply(g_variant_ref(p), nullptr)) : ""));
+            },
+            this, nullptr);
+    }
+    void TearDown() override {
+        g_dbus_connection_signal_unsubscribe(bus->Connection(), subscription);
+        ServiceTest::TearDown();
+    }
+    Reply Factory(GDBusConnection* c, const char* method, GVariant* p = nullptr) { return CallAt(c, kShared, kFactory, method, p); }
+    Reply On(const std::string& path, const char* method, GVariant* p = nullptr, GDBusConnection* c = nullptr) {
+        return CallAt(c ? c : bus->Connection(), path, kInterface, method, p);
+    }
+    std::string Create(GDBusConnection* owner = nullptr) { return First(Factory(owner ? owner : bus->Connection(), "CreateInstance")); }
+    void Ready(const std::string& path, GDBusConnection* c = nullptr) {
+        EXPECT_EQ(On(path, "Initialise", nullptr, c).error, "") << path;
+        EXPECT_EQ(On(path, "SelectVoice", g_variant_new("(i)", 1), c).error, "") << path;
+    }
+    std::string Speak(const std::string& path, const char* text, GDBusConnection* c = nullptr) {
+        return First(On(path, "Speak", g_variant_new("(s)", text), c));
+    }
+    bool HeardEnd(const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        return bus->WaitFor([&] { return !heard.empty() && heard.back() == path + " Speechend"; }, timeout);
+    }
+    Names heard;
+    guint subscription = 0;
+};
+
+TEST_F(FactoryTest, InstancesAreEngineObjectsOfTheirOwnThatReadTheSettingsAgain) {
+    Start(InstallationOptions());
+    ExpectOk(Call("Initialise"), "Initialise");
+    const std::string a = Create(), b = Create();
+    EXPECT_EQ(a, kInstance + "1");
+    EXPECT_EQ(b, kInstance + "2");
+    EXPECT_EQ(First(On(b, "ListNumberOfVoices")), "0") << "a new object is not initialised";
+    // The registry changes on disk: a's Initialise reads it, the shared object keeps what it read.
+    inst->Options().Registry["MaleVoiceName"] = RegValue::String("Dani");
+    inst->Write();
+    fs::create_directories(tmp);
+    Ready(a);
+    EXPECT_EQ(First(On(a, "ListVoiceName", g_variant_new("(i)", 1))), "Dani");
+    EXPECT_EQ(First(On(kShared, "ListVoiceName", g_variant_new("(i)", 1))), "Dan");
+    // Each object speaks with its own selected voice, its signals from its own path.
+    On(a, "SelectVoice", g_variant_new("(i)", 3));
+    for (const std::string& path : {a, kShared}) EXPECT_EQ(Speak(path, "..."), "0");
+    EXPECT_EQ(First(On(a, "GetVoiceNameByVoiceID", g_variant_new("(i)", 0))), "Male");
+    EXPECT_EQ(First(On(kShared, "GetVoiceNameByVoiceID", g_variant_new("(i)", 0))), "Female");
+    bus->WaitFor([&] { return heard.size() >= 4; });
+    EXPECT_EQ(heard, (Names{a + " SpeechStart", a + " Speechend", kShared + " SpeechStart", kShared + " Speechend"}));
+}
+
+TEST_F(FactoryTest, OnlyTheOwningConnectionMayCallOrReleaseAnInstance) {
+    Start(InstallationOptions());
+    Connection other = Connect(bus->Address());
+    const std::string mine = Create();
+    const std::string denied = "org.freedesktop.DBus.Error.AccessDenied", unknown = "org.freedesktop.DBus.Error.UnknownObject";
+    EXPECT_EQ(First(On(mine, "Initialise", nullptr, other.get())), denied);
+    for (auto [path, error] : {std::pair{mine, denied}, {kShared, unknown}, {kInstance + "9", unknown}})
+        EXPECT_EQ(First(Factory(other.get(), "Release", g_variant_new("(o)", path.c_str()))), error) << path;
+    Ready(mine);  // still there for its owner
+}
+
+enum class Leaving { Release, Disconnect };
+
+class InstanceEnd : public FactoryTest, public ::testing::WithParamInterface<Leaving> {};
+
+TEST_P(InstanceEnd, TheInstanceGoesAwayAndItsSpeechStops) {
+    Start();
+    Connection owner = Connect(bus->Address());
+    const std::string path = Create(owner.get());
+    Ready(path, owner.get());
+    ASSERT_EQ(Speak(path, "ארוך ארוך ארוך ארוך ארוך", owner.get()), "0");
+    if (GetParam() == Leaving::Release) EXPECT_TRUE(Factory(owner.get(), "Release", g_variant_new("(o)", path.c_str())).value);
+    else owner.reset();
+    ASSERT_TRUE(HeardEnd(path));
+    EXPECT_EQ(heard.front(), path + " SpeechStart");
+    EXPECT_LT(heard.size(), 7u) << "stopped before its five words";
+    EXPECT_EQ(First(On(path, "Initialise")), "org.freedesktop.DBus.Error.UnknownMethod");
+    const std::string xml = First(CallAt(bus->Connection(), path, "org.freedesktop.DBus.Introspectable", "Introspect"));
+    EXPECT_EQ(xml.find("<interface"), std::string::npos) << xml;
+    EXPECT_EQ(Create(), kInstance + "2") << "numbers are not reused";
+}
+
+INSTANTIATE_TEST_SUITE_P(Owner, InstanceEnd, ::testing::Values(Leaving::Release, Leaving::Disconnect),
+                         [](const auto& info) { return info.param == Leaving::Release ? "Releases" : "Disconnects"; });
+
+// The speaking object and the one asked to speak by index: 0 the shared object, 1 and 2 instances.
+class OneVoiceOutput : public FactoryTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(OneVoiceOutput, ASpeakWhileAnotherObjectSpeaksIsIgnored) {
+    Start();
+    const Names objects = {kShared, Create(), Create()};
+    const std::string &speaker = objects[GetParam().first], &prober = objects[GetParam().second];
+    // The speaker is initialised last: until playback state is kept per engine object, the object
+    // initialised last receives the playback notifications.
+    Ready(prober);
+    Ready(speaker);
+    ASSERT_EQ(Speak(speaker, "ארוך ארוך"), "0");
+    EXPECT_EQ(Speak(prober, "תודה"), "0");
+    ASSERT_TRUE(HeardEnd(speaker));
+    EXPECT_EQ(heard, (Names{speaker + " SpeechStart", speaker + " WordStart 1", speaker + " WordStart 6", speaker + " Speechend"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, OneVoiceOutput, ::testing::Values(std::pair{1, 0}, std::pair{0, 1}, std::pair{1, 2}),
+                         [](const auto& info) {
+                             return "Object" + std::to_string(info.param.first) + "SpeaksObject" +
+                                    std::to_string(info.param.second) + "Asks";
+                         });
+
+// Objects that speak and log in turn, each as its own engine: these need an engine library
+// without process-wide playback and log state.
+class FactoryIndependence : public FactoryTest {};
+
+TEST_F(FactoryIndependence, ObjectsSpeakInTurnAndAReleaseLeavesTheOthersSpeaking) {
+    Start();
+    const std::string mine = Create();
+    Ready(kShared);
+    Ready(mine);
+    auto speakToEnd = [&](const std::string& path) {
+        heard.clear();
+        return Speak(path, "ארוך") == "0" && HeardEnd(path, std::chrono::seconds(5)) &&
+               heard == Names{path + " SpeechStart", path + " WordStart 1", path + " Speechend"};
+    };
+    for (const std::string& path : {kShared, mine, kShared}) ASSERT_TRUE(speakToEnd(path)) << path;
+    EXPECT_TRUE(Factory(bus->Connection(), "Release", g_variant_new("(o)", mine.c_str())).value);
+    EXPECT_TRUE(speakToEnd(kShared));
+}
+
+TEST_F(FactoryIndependence, EachObjectLogsWhereItsSettingsSay) {
+    Start(InstallationOptions());
+    Ready(kShared);
+    inst->Options().Registry["LogLocation"] = RegValue::String("{root}/log2");
+    inst->Write();
+    fs::create_directories(inst->Root() / "log2");
+    const std::string mine = Create();
+    Ready(mine);
+    auto logged = [&](const char* folder) {  // a log with the line is removed, to start afresh
+        const fs::path log = inst->Root() / folder / "Tolvin_Log.log";
+        return ReadFileBytes(log).find("SelectVoice called at") != std::string::npos && fs::remove(log);
+    };
+    EXPECT_TRUE(logged("log2"));  // the instance's Ready
+    On(kShared, "SelectVoice", g_variant_new("(i)", 2));
+    EXPECT_TRUE(logged("log"));
+    EXPECT_FALSE(logged("log2"));
 }
 
 }  // namespace

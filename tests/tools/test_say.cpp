@@ -240,6 +240,34 @@ TEST(SayBus, TextIgnoredByABusyEngineIsAFailure) {
                                                "WordStart", "WordStart", "Speechend"}));
 }
 
+TEST(SayBus, TextIgnoredWhileAnotherClientsEngineObjectSpeaksIsAFailure) {
+    InstallationOptions o;
+    o.Registry["AudioSink"] = ravektest::RegValue::String("fakesink sync=true");
+    Installation inst(o);
+    ravektest::PrivateBus bus;
+    ASSERT_TRUE(bus.Call("Initialise").ok());
+    // Another client speaks through an engine object of its own.
+    gchar* path = nullptr;
+    auto call = [&](const char* interface, const char* method, GVariant* parameters) {
+        GVariant* reply = g_dbus_connection_call_sync(bus.Connection(), "org.ravek.RavekVoice", path ? path : "/org/ravek/RavekVoice",
+                                                      interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 20000,
+                                                      nullptr, nullptr);
+        ASSERT_NE(reply, nullptr) << method;
+        if (!path) g_variant_get(reply, "(o)", &path);
+        g_variant_unref(reply);
+    };
+    call("org.ravek.RavekVoice.Factory", "CreateInstance", nullptr);
+    call("org.ravek.RavekVoice.IAPI", "Initialise", nullptr);
+    call("org.ravek.RavekVoice.IAPI", "SelectVoice", g_variant_new("(i)", 3));
+    call("org.ravek.RavekVoice.IAPI", "Speak", g_variant_new("(s)", "עולם עולם עולם עולם עולם עולם"));
+    g_free(path);
+    SayRun run = RunSay({"--events", "שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("the engine was speaking for another client and ignored this text"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(bus.Signals().empty()) << "the shared object said nothing";
+}
+
 TEST(SayBus, EngineAndBusErrorsAreReported) {
     {
         InstallationOptions o;
