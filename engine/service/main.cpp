@@ -1,20 +1,19 @@
 // RavekVoice: the engine service. Started by the session bus on the first call to
-// org.ravek.RavekVoice; serves one engine object until the bus goes away.
+// org.ravek.RavekVoice; serves the shared engine object and the engine objects clients make
+// through the factory until the bus goes away.
 #include <gio/gio.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "DBusAdapter.h"
-#include "IAPI.h"
 #include "BusInterface.h"
+#include "EngineFactory.h"
 
 namespace {
 
 struct ServiceContext {
-    IAPI engine;
-    std::unique_ptr<DBusAdapter> adapter;
+    std::unique_ptr<EngineFactory> engines;
     GMainLoop* loop = nullptr;
     int exitCode = 0;
     bool ownedName = false;
@@ -26,7 +25,15 @@ void PrintHelp() {
         "\n"
         "The RavekVoice Hebrew text-to-speech engine. It owns the bus name org.ravek.RavekVoice\n"
         "on the session bus and serves the object /org/ravek/RavekVoice (interface\n"
-        "org.ravek.RavekVoice.IAPI). The bus starts it on demand; there is no need to run it by hand.\n"
+        "org.ravek.RavekVoice.IAPI), one engine shared by every caller. The bus starts it on demand;\n"
+        "there is no need to run it by hand.\n"
+        "\n"
+        "The factory (interface org.ravek.RavekVoice.Factory on the same object) gives a client engine\n"
+        "objects of its own: CreateInstance() returns the path of a new, uninitialised engine object\n"
+        "/org/ravek/RavekVoice/Instance/N with the IAPI interface and its own signals. Only the\n"
+        "connection that created it may call it; it goes away, its speech stopped, on Release(path)\n"
+        "or when that connection leaves the bus. There is one voice output: a Speak on any engine\n"
+        "object while another object speaks is ignored.\n"
         "\n"
         "Settings come from the registry file $RAVEK_REGISTRY (default /etc/ravek/registry.reg).");
 }
@@ -43,13 +50,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     ServiceContext ctx;
-    ctx.adapter = std::make_unique<DBusAdapter>(ctx.engine);
+    ctx.engines = std::make_unique<EngineFactory>();
     ctx.loop = g_main_loop_new(nullptr, FALSE);
     guint owner = g_bus_own_name(
         G_BUS_TYPE_SESSION, kRavekBusName, G_BUS_NAME_OWNER_FLAGS_NONE,
         [](GDBusConnection* connection, const gchar*, gpointer data) {
             auto* c = static_cast<ServiceContext*>(data);
-            if (!c->adapter->Register(connection)) {
+            if (!c->engines->Register(connection)) {
                 c->exitCode = 1;
                 g_main_loop_quit(c->loop);
             }
@@ -67,7 +74,7 @@ int main(int argc, char** argv) {
         &ctx, nullptr);
     g_main_loop_run(ctx.loop);
     g_bus_unown_name(owner);
-    ctx.adapter.reset();
+    ctx.engines.reset();
     g_main_loop_unref(ctx.loop);
     return ctx.exitCode;
 }

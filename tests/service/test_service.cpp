@@ -30,8 +30,12 @@ constexpr const char* kErrorName = "org.ravek.RavekVoice.Error";
 struct Reply {
     GVariant* value = nullptr;
     std::string error;
+    std::string errorName;
     explicit Reply(GVariant* v, GError* e) : value(v) {
         if (e) {
+            gchar* remote = g_dbus_error_get_remote_error(e);
+            errorName = remote ? remote : "";
+            g_free(remote);
             error = e->message;
             g_error_free(e);
         }
@@ -43,12 +47,17 @@ struct Reply {
     }
 };
 
+Reply CallAt(GDBusConnection* connection, const std::string& path, const char* interface, const char* method,
+             GVariant* parameters = nullptr, int timeoutMs = 20000) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(connection, kService, path.c_str(), interface, method, parameters,
+                                                  nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error);
+    return Reply(reply, error);
+}
+
 Reply CallOn(GDBusConnection* connection, const char* interface, const char* method, GVariant* parameters = nullptr,
              int timeoutMs = 20000) {
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(connection, kService, kPath, interface, method, parameters, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error);
-    return Reply(reply, error);
+    return CallAt(connection, kPath, interface, method, parameters, timeoutMs);
 }
 
 struct ConnectionDeleter {
@@ -474,6 +483,220 @@ TEST_F(ServiceTest, ClientLeavingDuringSpeechDoesNotLeaveTheEngineBusy) {
     EXPECT_EQ(SignalNames(), (Names{"SpeechStart", "WordStart 1", "WordStart 6", "Speechend"}));
     ExpectOk(Call("Speak", g_variant_new("(s)", "ארוך")), "Speak");
     EXPECT_TRUE(WaitForSpeechends(2));
+}
+
+// ---- engine objects of one client, made through the factory ----
+
+constexpr const char* kFactory = "org.ravek.RavekVoice.Factory";
+const std::string kShared = kPath;
+const std::string kInstance = "/org/ravek/RavekVoice/Instance/";
+const std::string kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+const std::string kUnknownObject = "org.freedesktop.DBus.Error.UnknownObject";
+
+// The first value of a reply (-1, or the error, when there is none); a variant is unwrapped.
+gint32 Int(const Reply& r) {
+    if (!r.value) return -1;
+    GVariant* v = g_variant_get_child_value(r.value, 0);
+    const gint32 i = g_variant_get_int32(v);
+    g_variant_unref(v);
+    return i;
+}
+
+std::string Text(const Reply& r) {
+    if (!r.value) return r.error;
+    GVariant* v = g_variant_get_child_value(r.value, 0);
+    GVariant* inner = g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT) ? g_variant_get_variant(v) : g_variant_ref(v);
+    std::string text = Str(inner);
+    g_variant_unref(inner);
+    g_variant_unref(v);
+    return text;
+}
+
+class FactoryTest : public ServiceTest {
+protected:
+    // Hears the signals of every engine object as "<path> <signal> [WordIndex]".
+    void Start(InstallationOptions options = RealTime()) {
+        ServiceTest::Start(std::move(options));
+        subscription = g_dbus_connection_signal_subscribe(
+            bus->Connection(), nullptr, kInterface, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar* path, const gchar*, const gchar* name, GVariant* p, gpointer self) {
+                std::string line = std::string(path) + " " + name;
+                if (g_variant_is_of_type(p, G_VARIANT_TYPE("(i)"))) line += " " + std::to_string(Int(Reply(g_variant_ref(p), nullptr)));
+                static_cast<FactoryTest*>(self)->heard.push_back(line);
+            },
+            this, nullptr);
+    }
+    void TearDown() override {
+        if (subscription) g_dbus_connection_signal_unsubscribe(bus->Connection(), subscription);
+        ServiceTest::TearDown();
+    }
+    std::string Create(GDBusConnection* owner) {
+        Reply r = CallAt(owner, kShared, kFactory, "CreateInstance");
+        EXPECT_NE(r.value, nullptr) << r.error;
+        const gchar* path = "";
+        if (r.value) g_variant_get(r.value, "(&o)", &path);
+        return path;
+    }
+    Reply On(const std::string& path, const char* method, GVariant* p = nullptr, GDBusConnection* c = nullptr) {
+        return CallAt(c ? c : bus->Connection(), path, kInterface, method, p);
+    }
+    void Ready(const std::string& path, GDBusConnection* c = nullptr) {
+        for (const char* method : {"Initialise", "SelectVoice"}) {
+            Reply r = On(path, method, method[0] == 'S' ? g_variant_new("(i)", 1) : nullptr, c);
+            EXPECT_NE(r.value, nullptr) << path << " " << method << ": " << r.error;
+        }
+    }
+    bool HeardEnd(const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        return bus->WaitFor([&] { return !heard.empty() && heard.back() == path + " Speechend"; }, timeout);
+    }
+    Names heard;
+    guint subscription = 0;
+};
+
+TEST_F(FactoryTest, InstancesAreEngineObjectsOfTheirOwnThatReadTheSettingsAgain) {
+    Start(InstallationOptions());
+    ExpectOk(Call("Initialise"), "Initialise");
+    const std::string a = Create(bus->Connection());
+    EXPECT_EQ(a, kInstance + "1");
+    const std::string b = Create(bus->Connection());
+    EXPECT_EQ(b, kInstance + "2");
+    EXPECT_EQ(Int(On(b, "ListNumberOfVoices")), 0) << "a new object is not initialised";
+    // The registry changes on disk: a's Initialise reads it, the shared object keeps what it read.
+    inst->Options().Registry["MaleVoiceName"] = RegValue::String("Dani");
+    inst->Write();
+    fs::create_directories(tmp);
+    Ready(a);
+    auto name = [&](const std::string& path) { return Text(On(path, "ListVoiceName", g_variant_new("(i)", 1))); };
+    EXPECT_EQ(name(a), "Dani");
+    EXPECT_EQ(name(kShared), "Dan");
+    // Each object speaks with its own selected voice, its signals from its own path.
+    On(a, "SelectVoice", g_variant_new("(i)", 3));
+    for (const std::string& path : {a, kShared}) EXPECT_EQ(Int(On(path, "Speak", g_variant_new("(s)", "..."))), 0);
+    auto voice = [&](const std::string& path) { return Text(On(path, "GetVoiceNameByVoiceID", g_variant_new("(i)", 0))); };
+    EXPECT_EQ(voice(a), "Male");
+    EXPECT_EQ(voice(kShared), "Female");
+    bus->WaitFor([&] { return heard.size() >= 4; });
+    EXPECT_EQ(heard, (Names{a + " SpeechStart", a + " Speechend", kShared + " SpeechStart", kShared + " Speechend"}));
+}
+
+TEST_F(FactoryTest, OnlyTheOwningConnectionMayCallOrReleaseAnInstance) {
+    Start(InstallationOptions());
+    Connection other = Connect(bus->Address());
+    const std::string mine = Create(bus->Connection());
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* interface;
+        const char* method;
+        GVariant* parameters;
+        const std::string& error;
+    };
+    for (const Case& c : {Case{"a call", mine, kInterface, "Initialise", nullptr, kAccessDenied},
+                          Case{"a release", kShared, kFactory, "Release", g_variant_new("(o)", mine.c_str()), kAccessDenied},
+                          Case{"the shared object", kShared, kFactory, "Release", g_variant_new("(o)", kPath), kUnknownObject},
+                          Case{"an unknown path", kShared, kFactory, "Release",
+                               g_variant_new("(o)", (kInstance + "9").c_str()), kUnknownObject}}) {
+        Reply r = CallAt(other.get(), c.path, c.interface, c.method, c.parameters);
+        EXPECT_EQ(r.errorName, c.error) << c.what << ": " << r.error;
+    }
+    Ready(mine);  // still there for its owner
+}
+
+enum class Leaving { Release, Disconnect };
+
+class InstanceEnd : public FactoryTest, public ::testing::WithParamInterface<Leaving> {};
+
+TEST_P(InstanceEnd, TheInstanceGoesAwayAndItsSpeechStops) {
+    Start();
+    Connection owner = Connect(bus->Address());
+    const std::string path = Create(owner.get());
+    Ready(path, owner.get());
+    ASSERT_EQ(Int(On(path, "Speak", g_variant_new("(s)", "ארוך ארוך ארוך ארוך ארוך"), owner.get())), 0);
+    if (GetParam() == Leaving::Release)
+        EXPECT_NE(CallAt(owner.get(), kShared, kFactory, "Release", g_variant_new("(o)", path.c_str())).value, nullptr);
+    else
+        owner.reset();
+    ASSERT_TRUE(HeardEnd(path));
+    EXPECT_EQ(heard.front(), path + " SpeechStart");
+    EXPECT_LT(heard.size(), 7u) << "stopped before its five words";
+    const std::string gone = On(path, "Initialise").errorName;
+    EXPECT_TRUE(gone == kUnknownObject || gone == "org.freedesktop.DBus.Error.UnknownMethod") << gone;
+    const std::string xml = Text(CallAt(bus->Connection(), path, "org.freedesktop.DBus.Introspectable", "Introspect"));
+    EXPECT_EQ(xml.find("<interface"), std::string::npos) << xml;
+    EXPECT_EQ(Create(bus->Connection()), kInstance + "2") << "numbers are not reused";
+}
+
+INSTANTIATE_TEST_SUITE_P(Owner, InstanceEnd, ::testing::Values(Leaving::Release, Leaving::Disconnect),
+                         [](const auto& info) { return info.param == Leaving::Release ? "Releases" : "Disconnects"; });
+
+// Engine objects by index: 0 the shared object, 1 and 2 instances.
+struct SpeakerAndProber {
+    const char* name;
+    int speaker;
+    int prober;
+};
+
+class OneVoiceOutput : public FactoryTest, public ::testing::WithParamInterface<SpeakerAndProber> {};
+
+TEST_P(OneVoiceOutput, ASpeakWhileAnotherObjectSpeaksIsIgnored) {
+    Start();
+    const Names objects = {kShared, Create(bus->Connection()), Create(bus->Connection())};
+    const std::string& speaker = objects[GetParam().speaker];
+    const std::string& prober = objects[GetParam().prober];
+    // The speaker is initialised last: until playback state is kept per engine object, the object
+    // initialised last receives the playback notifications.
+    Ready(prober);
+    Ready(speaker);
+    ASSERT_EQ(Int(On(speaker, "Speak", g_variant_new("(s)", "ארוך ארוך"))), 0);
+    EXPECT_EQ(Int(On(prober, "Speak", g_variant_new("(s)", "תודה"))), 0);
+    ASSERT_TRUE(HeardEnd(speaker));
+    EXPECT_EQ(heard, (Names{speaker + " SpeechStart", speaker + " WordStart 1", speaker + " WordStart 6", speaker + " Speechend"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, OneVoiceOutput,
+                         ::testing::Values(SpeakerAndProber{"InstanceSpeaksSharedAsks", 1, 0},
+                                           SpeakerAndProber{"SharedSpeaksInstanceAsks", 0, 1},
+                                           SpeakerAndProber{"InstanceSpeaksInstanceAsks", 1, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Objects that speak and log in turn, each as its own engine: these need an engine library
+// without process-wide playback and log state.
+class FactoryIndependence : public FactoryTest {};
+
+TEST_F(FactoryIndependence, ObjectsSpeakInTurnAndAReleaseLeavesTheOthersSpeaking) {
+    Start();
+    const std::string mine = Create(bus->Connection());
+    Ready(kShared);
+    Ready(mine);
+    auto speakToEnd = [&](const std::string& path) {
+        heard.clear();
+        EXPECT_EQ(Int(On(path, "Speak", g_variant_new("(s)", "ארוך"))), 0);
+        return HeardEnd(path, std::chrono::seconds(5)) &&
+               heard == Names{path + " SpeechStart", path + " WordStart 1", path + " Speechend"};
+    };
+    for (const std::string& path : {kShared, mine, kShared}) ASSERT_TRUE(speakToEnd(path)) << path;
+    EXPECT_NE(CallAt(bus->Connection(), kShared, kFactory, "Release", g_variant_new("(o)", mine.c_str())).value, nullptr);
+    EXPECT_TRUE(speakToEnd(kShared));
+}
+
+TEST_F(FactoryIndependence, EachObjectLogsWhereItsSettingsSay) {
+    Start(InstallationOptions());
+    Ready(kShared);
+    inst->Options().Registry["LogLocation"] = RegValue::String("{root}/log2");
+    inst->Write();
+    fs::create_directories(inst->Root() / "log2");
+    const std::string mine = Create(bus->Connection());
+    Ready(mine);
+    On(kShared, "SelectVoice", g_variant_new("(i)", 2));
+    auto logged = [&](const char* folder) {
+        return ReadFileBytes(inst->Root() / folder / "Tolvin_Log.log").find("SelectVoice called at") != std::string::npos;
+    };
+    EXPECT_TRUE(logged("log"));
+    EXPECT_TRUE(logged("log2"));  // the instance's own Ready
+    for (const char* folder : {"log", "log2"}) fs::remove(inst->Root() / folder / "Tolvin_Log.log");
+    On(mine, "SelectVoice", g_variant_new("(i)", 2));
+    EXPECT_FALSE(logged("log"));
+    EXPECT_TRUE(logged("log2"));
 }
 
 }  // namespace

@@ -240,6 +240,36 @@ TEST(SayBus, TextIgnoredByABusyEngineIsAFailure) {
                                                "WordStart", "WordStart", "Speechend"}));
 }
 
+TEST(SayBus, TextIgnoredWhileAnotherClientsEngineObjectSpeaksIsAFailure) {
+    InstallationOptions o;
+    o.Registry["AudioSink"] = ravektest::RegValue::String("fakesink sync=true");
+    Installation inst(o);
+    ravektest::PrivateBus bus;
+    ASSERT_TRUE(bus.Call("Initialise").ok());
+    // Another client speaks through an engine object of its own.
+    auto call = [&](const char* path, const char* interface, const char* method, GVariant* parameters) {
+        return g_dbus_connection_call_sync(bus.Connection(), "org.ravek.RavekVoice", path, interface, method, parameters,
+                                           nullptr, G_DBUS_CALL_FLAGS_NONE, 20000, nullptr, nullptr);
+    };
+    GVariant* created = call("/org/ravek/RavekVoice", "org.ravek.RavekVoice.Factory", "CreateInstance", nullptr);
+    ASSERT_NE(created, nullptr);
+    const gchar* path = nullptr;
+    g_variant_get(created, "(&o)", &path);
+    for (auto [method, parameters] : {std::pair<const char*, GVariant*>{"Initialise", nullptr},
+                                      {"SelectVoice", g_variant_new("(i)", 3)},
+                                      {"Speak", g_variant_new("(s)", "עולם עולם עולם עולם עולם עולם")}}) {
+        GVariant* reply = call(path, "org.ravek.RavekVoice.IAPI", method, parameters);
+        ASSERT_NE(reply, nullptr) << method;
+        g_variant_unref(reply);
+    }
+    g_variant_unref(created);
+    SayRun run = RunSay({"--events", "שלום"}, "", {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("the engine was speaking for another client and ignored this text"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(bus.Signals().empty()) << "the shared object said nothing";
+}
+
 TEST(SayBus, EngineAndBusErrorsAreReported) {
     {
         InstallationOptions o;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BusInterface.h"
@@ -90,7 +91,7 @@ private:
         outcome_ = outcome;
         g_main_loop_quit(loop_.get());
     }
-    void OnSignal(const char* name, GVariant* parameters);
+    void OnSignal(const char* path, const char* name, GVariant* parameters);
     int Conclude();
 
     GDBusConnection* connection_;
@@ -130,12 +131,13 @@ std::string Session::EngineOwner() {
 }
 
 void Session::Listen(const std::string& owner) {
+    // Every engine object of the service: the speech that makes ours ignored may be another
+    // object's.
     subscription_ = g_dbus_connection_signal_subscribe(
-        connection_, owner.empty() ? nullptr : owner.c_str(), kRavekInterface, nullptr, kRavekObjectPath, nullptr,
+        connection_, owner.empty() ? nullptr : owner.c_str(), kRavekInterface, nullptr, nullptr, nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant* parameters, gpointer self) {
-            static_cast<Session*>(self)->OnSignal(name, parameters);
-        },
+        [](GDBusConnection*, const gchar*, const gchar* path, const gchar*, const gchar* name, GVariant* parameters,
+           gpointer self) { static_cast<Session*>(self)->OnSignal(path, name, parameters); },
         this, nullptr);
     // The engine leaving the bus (a crash, a kill) ends the wait at once.
     watch_ = g_bus_watch_name_on_connection(
@@ -144,11 +146,14 @@ void Session::Listen(const std::string& owner) {
         this, nullptr);
 }
 
-// A Speak that finds the engine busy is ignored by it; the signals that follow then belong to the
-// other client's speech, which began before ours (no SpeechStart) and ends with its Speechend.
-void Session::OnSignal(const char* name, GVariant* parameters) {
+// A Speak that finds the voice output busy is ignored; the signals that follow then belong to the
+// other client's speech, on the shared object or on an engine object of its own, which began
+// before ours (no SpeechStart) and ends with its Speechend.
+void Session::OnSignal(const char* path, const char* name, GVariant* parameters) {
     const std::string signal = name;
-    if (signal == "SpeechStart") {
+    if (std::string_view(path ? path : "") != kRavekObjectPath) {
+        if (!started_ && signal == "Speechend") Finish(Outcome::Busy);
+    } else if (signal == "SpeechStart") {
         started_ = true;
         printer_.SpeechStart();
     } else if (!started_) {
