@@ -308,8 +308,12 @@ void fTesterVoice::CreateWordList() {
     if (!ReadVoiceNumber(voice)) return;
     lblMessage_->setText(QStringLiteral("Creating List of all words belong to the active voice..."));
     WithEngine([this, voice] {
-        Call(QStringLiteral("GetDictionary"), {voice},
-             [this](const QVariantList&) { lblMessage_->setText(QStringLiteral("Done..")); });
+        engine_->Call(
+            QStringLiteral("GetDictionary"), {voice}, [this](const QVariantList&) { lblMessage_->setText(QStringLiteral("Done..")); },
+            [this](const EngineError& error) {
+                lblMessage_->setText(QStringLiteral("The list of words was not created"));
+                ShowEngineError(error);
+            });
     });
 }
 
