@@ -66,7 +66,7 @@ QVariant EmptyDictionary() {
 }  // namespace
 
 fTesterVoice::fTesterVoice(const QDBusConnection& bus, TesterOptions options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), engine_(new EngineClient(bus, this)) {
+    : QMainWindow(parent), options_(std::move(options)), engine_(new EngineClient(bus, this)) {
     setObjectName(QStringLiteral("fTesterVoice"));
     setWindowTitle(QStringLiteral("Engine Tester"));
     setLayoutDirection(ravekqt::LayoutDirectionOf(options_.LanguageIndex));
@@ -96,7 +96,7 @@ fTesterVoice::~fTesterVoice() {
 void fTesterVoice::closeEvent(QCloseEvent* event) {
     engine_->Release();
     engineState_ = EngineState::None;
-    QWidget::closeEvent(event);
+    QMainWindow::closeEvent(event);
 }
 
 QPushButton* fTesterVoice::AddButton(const char* name, const QString& caption, void (fTesterVoice::*handler)()) {
@@ -107,6 +107,9 @@ QPushButton* fTesterVoice::AddButton(const char* name, const QString& caption, v
 }
 
 void fTesterVoice::BuildControls() {
+    // A main window, so that screen readers announce it as the program's frame.
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
     txtText_ = MakeTextBox(this, "txtText", QString());
     txtText_->setAccessibleName(QStringLiteral("Text"));
     txtText_->setFont(ravekqt::FontForCharset(txtText_->font(), options_.Charset));
@@ -170,7 +173,7 @@ void fTesterVoice::BuildControls() {
     spare->addWidget(MakeLabel(this, "Label4", QStringLiteral("Label4")));
     spare->addStretch();
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(client);
     layout->addWidget(txtText_);
     layout->addLayout(speech);
     layout->addWidget(textLog_);

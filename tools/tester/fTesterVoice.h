@@ -7,7 +7,7 @@
 #include <QDBusConnection>
 #include <QFutureWatcher>
 #include <QString>
-#include <QWidget>
+#include <QMainWindow>
 
 #include <atomic>
 #include <functional>
@@ -29,7 +29,7 @@ struct TesterOptions {
     int AnsiCodePage = 1255;   // code page of word-list files
 };
 
-class fTesterVoice : public QWidget {
+class fTesterVoice : public QMainWindow {
     Q_OBJECT
 public:
     fTesterVoice(const QDBusConnection& bus, TesterOptions options, QWidget* parent = nullptr);
