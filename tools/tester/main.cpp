@@ -9,13 +9,9 @@
 #include "ToolWindow.h"
 #include "fTesterVoice.h"
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("EngineTester"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.ravek.EngineTester"));
+namespace {
 
-    QCommandLineParser parser;
+void DescribeOptions(QCommandLineParser& parser, const QCommandLineOption& busOption) {
     parser.setApplicationDescription(QStringLiteral(
         "Drives the RavekVoice engine (org.ravek.RavekVoice on the session bus) with an engine object of its own:\n"
         "initialise, list and select voices, speak typed text, stop, set the volume, count and export a voice's\n"
@@ -25,10 +21,40 @@ int main(int argc, char** argv) {
         "($RAVEK_REGISTRY) or the POSIX locale. Qt's options (-platform, -reverse...) are accepted too."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(busOption);
+}
+
+bool AsksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" || arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     const QCommandLineOption busOption(QStringLiteral("bus"),
                                        QStringLiteral("Talk to the engine on the bus at <address> instead of the session bus."),
                                        QStringLiteral("address"));
-    parser.addOption(busOption);
+    if (AsksForHelp(argc, argv)) {
+        // Help needs no display.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("EngineTester"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        QCommandLineParser parser;
+        DescribeOptions(parser, busOption);
+        parser.process(app);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("EngineTester"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.ravek.EngineTester"));
+    QCommandLineParser parser;
+    DescribeOptions(parser, busOption);
     parser.process(app);
 
     const ravekqt::ToolLanguage language = ravekqt::SystemLanguage();
