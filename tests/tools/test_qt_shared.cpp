@@ -1,6 +1,5 @@
-// The Qt tools' shared pieces and the tester's input handling, without an engine: the string
-// table, the file dialogs (answered as a user would), the tester's number boxes and the word-list
-// pass over files.
+// The Qt tools' shared pieces and the tester's word-list pass, without an engine: the string
+// table, the file dialogs (answered as a user would) and the word-list pass over files.
 #include <QApplication>
 #include <QFileDialog>
 #include <QTimer>
@@ -11,7 +10,6 @@
 
 #include "AnsiText.h"
 #include "AutomationError.h"
-#include "Inputs.h"
 #include "Installation.h"
 #include "StringTable.h"
 #include "WordList.h"
@@ -52,10 +50,6 @@ private slots:
     void openDialogCancelledClearsTheAnswer();
     void dialogRefusesWhatDoesNotFit();
     void saveDialogAddsTheDefaultExtension();
-    void voiceNumbers_data();
-    void voiceNumbers();
-    void volumes_data();
-    void volumes();
     void wordListLines();
     void wordListOutputPaths_data();
     void wordListOutputPaths();
@@ -71,9 +65,7 @@ void QtSharedTest::stringTableTexts_data() {
     QTest::newRow("backup caption, Arabic") << 1130 << QStringLiteral("انتاج رزمة تسجيلات ");
     QTest::newRow("progress 'out of', trailing blank") << 164 << QStringLiteral("מתוך ");
     QTest::newRow("restore tooltip, leading blank") << 160 << QStringLiteral(" התוכנה תעביר לספריית ההקלטות רק קבצים שנמצאים במארז ההקלטות ואינם נמצאים בספריית ההקלטות שלי");
-    QTest::newRow("restore caption, English") << 3148 << QStringLiteral("Extract Recordings Bundle");
     QTest::newRow("diagnostics caption, Hebrew") << 119 << QStringLiteral("Tolvin + - חלון בקרה");
-    QTest::newRow("diagnostics beep, English") << 3129 << QStringLiteral("Play Beep");
     QTest::newRow("text with quotes") << 156 << QStringLiteral("בחר מארז הקלטות והקש \"התחל\" ליציאה הקש \"סגור\"");
     QTest::newRow("language name") << 30 << QStringLiteral("ENGLISH");
 }
@@ -223,54 +215,6 @@ void QtSharedTest::saveDialogAddsTheDefaultExtension() {
     QCOMPARE(args.Filename, dir.filePath(QStringLiteral("backup.zip")));
     QCOMPARE(args.FileTitle, QStringLiteral("backup.zip"));
     QCOMPARE(args.Flags, DialogFlags::OverwritePrompt | DialogFlags::HideReadOnly);
-}
-
-void QtSharedTest::voiceNumbers_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("voice");  // -999: no voice number
-    QTest::newRow("plain") << "3" << 3;
-    QTest::newRow("blanks") << " 2 " << 2;
-    QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("negative") << "-1" << -1;
-    QTest::newRow("letters") << "abc" << -999;
-    QTest::newRow("empty") << "" << -999;
-    QTest::newRow("2^40") << "1099511627776" << -999;
-    QTest::newRow("fraction") << "2.5" << -999;
-}
-
-void QtSharedTest::voiceNumbers() {
-    QFETCH(QString, text);
-    QFETCH(int, voice);
-    const std::optional<int32_t> got = ParseVoiceNumber(text);
-    QCOMPARE(got.value_or(-999), voice);
-}
-
-void QtSharedTest::volumes_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("percent");
-    const int none = int(VolumeInput::Kind::NotNumeric), range = int(VolumeInput::Kind::OutOfRange),
-              volume = int(VolumeInput::Kind::Volume);
-    QTest::newRow("prompt") << "(enter volume: 1-100)" << none << 0;
-    QTest::newRow("letters") << "abc" << none << 0;
-    QTest::newRow("sign only") << "-" << none << 0;
-    QTest::newRow("fifty") << "50" << volume << 50;
-    QTest::newRow("blanks and plus") << " +7 " << volume << 7;
-    QTest::newRow("half to even") << "50.5" << volume << 50;
-    QTest::newRow("exponent") << "1e2" << volume << 100;
-    QTest::newRow("minus five") << "-5" << range << 0;
-    QTest::newRow("huge") << "1e9" << range << 0;
-    QTest::newRow("beyond double") << "1e999" << range << 0;
-    QTest::newRow("zero") << "0" << range << 0;
-}
-
-void QtSharedTest::volumes() {
-    QFETCH(QString, text);
-    QFETCH(int, kind);
-    QFETCH(int, percent);
-    const VolumeInput got = ParseVolume(text);
-    QCOMPARE(int(got.What), kind);
-    QCOMPARE(int(got.Percent), percent);
 }
 
 void QtSharedTest::wordListLines() {
