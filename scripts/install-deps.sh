@@ -13,6 +13,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus dbus-daemon
   lame sox espeak-ng
+  qt6-base-dev qt6-qpa-plugins xvfb xauth at-spi2-core python3-pyatspi fonts-dejavu-core
 )
 
 missing=()

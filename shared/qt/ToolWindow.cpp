@@ -1,0 +1,72 @@
+#include "ToolWindow.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include "ManageCodePage.h"
+
+namespace ravekqt {
+
+ToolLanguage SystemLanguage(const std::filesystem::path& registryFile) {
+    ManageCodePage::LoadLanguageTable();
+    ToolLanguage language;
+    language.Index = ManageCodePage::GetSystemLanguageIndex(registryFile);
+    language.Offset = ManageCodePage::GetLanguageOffset(language.Index);
+    language.Charset = ManageCodePage::GetLanguageCharset(language.Index);
+    return language;
+}
+
+bool IsRightToLeft(long languageIndex) { return languageIndex == 1 || languageIndex == 4; }
+
+Qt::LayoutDirection LayoutDirectionOf(long languageIndex) {
+    return IsRightToLeft(languageIndex) ? Qt::RightToLeft : Qt::LeftToRight;
+}
+
+QFontDatabase::WritingSystem WritingSystemOfCharset(long charset) {
+    switch (charset) {
+        case 177: return QFontDatabase::Hebrew;
+        case 178: return QFontDatabase::Arabic;
+        case 204: return QFontDatabase::Cyrillic;
+        case 161: return QFontDatabase::Greek;
+        default: return QFontDatabase::Latin;
+    }
+}
+
+QFont FontForCharset(const QFont& base, long charset) {
+    const QFontDatabase::WritingSystem script = WritingSystemOfCharset(charset);
+    if (QFontDatabase::writingSystems(base.family()).contains(script)) return base;
+    const QStringList families = QFontDatabase::families(script);
+    if (families.isEmpty()) return base;
+    // Prefer a family that also writes Latin: the tools mix the language with Latin names.
+    QString chosen = families.first();
+    for (const QString& family : families)
+        if (QFontDatabase::writingSystems(family).contains(QFontDatabase::Latin) && !QFontDatabase::isPrivateFamily(family)) {
+            chosen = family;
+            break;
+        }
+    QFont font = base;
+    font.setFamilies({chosen});
+    return font;
+}
+
+QMessageBox* ShowMessage(QWidget* parent, const QString& text, const QString& title) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, title.isEmpty() && parent ? parent->window()->windowTitle() : title,
+                                text, QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->open();
+    return box;
+}
+
+QString ErrorText(qint32 number, const QString& source, const QString& description) {
+    return QStringLiteral("Run-time error '%1':\n\n%2\n\nSource: %3").arg(number).arg(description, source);
+}
+
+QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, const QString& description) {
+    QMessageBox* box = ShowMessage(parent, ErrorText(number, source, description));
+    box->setIcon(QMessageBox::Critical);
+    return box;
+}
+
+}  // namespace ravekqt

@@ -1,0 +1,43 @@
+#pragma once
+// What every tool window does the same way: the language it shows itself in (from the code page
+// manager), right-to-left layout for Hebrew and Arabic, fonts that can write the language, and
+// messages that never block the window.
+#include <QFont>
+#include <QFontDatabase>
+#include <QString>
+#include <filesystem>
+
+class QMessageBox;
+class QWidget;
+
+namespace ravekqt {
+
+struct ToolLanguage {
+    long Index = 4;        // 1 Hebrew, 2 Russian, 3 English, 4 Arabic
+    long Offset = 1000;    // string-table offset
+    long Charset = 178;    // font character set
+};
+
+// The system's language as the code page manager finds it (registry file, else POSIX locale).
+ToolLanguage SystemLanguage(const std::filesystem::path& registryFile = {});
+
+// Hebrew and Arabic windows lay out right to left.
+bool IsRightToLeft(long languageIndex);
+Qt::LayoutDirection LayoutDirectionOf(long languageIndex);
+
+// The writing system of a font character set: 177 Hebrew, 178 Arabic, 204 Cyrillic, 161 Greek,
+// anything else Latin.
+QFontDatabase::WritingSystem WritingSystemOfCharset(long charset);
+// `base`, or the same font in a family that can write the character set's script when base's
+// family cannot.
+QFont FontForCharset(const QFont& base, long charset);
+
+// A message box that does not stop the window (window-modal, deleted when closed); returned so
+// that callers and tests can find it. Its object name is "MessageBox".
+QMessageBox* ShowMessage(QWidget* parent, const QString& text, const QString& title = {});
+// An error with its number, source and description, in the form users of the engine know:
+// "Run-time error '999':", the description, then the source.
+QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, const QString& description);
+QString ErrorText(qint32 number, const QString& source, const QString& description);
+
+}  // namespace ravekqt
