@@ -13,6 +13,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus dbus-daemon
   lame sox espeak-ng
+  speech-dispatcher alsa-utils python3-gi gir1.2-glib-2.0
+  debhelper lintian
 )
 
 missing=()
