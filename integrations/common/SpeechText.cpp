@@ -138,6 +138,9 @@ uint32_t WordEnd(const std::string& text, uint32_t start) {
         if (g_unichar_isspace(c) || (g_unichar_ispunct(c) && !hebrewMark)) break;
         ++end;
     }
+    // A word of punctuation alone (the engine speaks some signs as words) runs to the next blank.
+    if (end == start)
+        while (end < chars.size() && !g_unichar_isspace(chars[end])) ++end;
     return end;
 }
 

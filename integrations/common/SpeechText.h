@@ -30,7 +30,8 @@ SpeechText PlainText(const std::string& text);
 SpeechText SsmlText(const std::string& ssml);
 
 // The character position (from 0) just past the word that starts at `start` of the UTF-8 text:
-// the word ends at a blank or a punctuation mark (Hebrew geresh and gershayim belong to words).
+// the word ends at a blank or a punctuation mark (Hebrew geresh and gershayim belong to words); a
+// word that starts with a punctuation mark ends at the next blank.
 uint32_t WordEnd(const std::string& text, uint32_t start);
 
 }  // namespace ravek::integration
