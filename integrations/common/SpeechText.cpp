@@ -28,6 +28,9 @@ std::vector<gunichar> CodePoints(const std::string& text) {
     return out;
 }
 
+// Line breaks and tabs become blanks: the engine separates words at blanks only.
+gunichar Blanked(gunichar c) { return c == '\n' || c == '\r' || c == '\t' ? ' ' : c; }
+
 void AppendUtf8(std::string& out, gunichar c) {
     char buffer[6];
     out.append(buffer, static_cast<size_t>(g_unichar_to_utf8(c, buffer)));
@@ -35,7 +38,7 @@ void AppendUtf8(std::string& out, gunichar c) {
 
 std::string Utf8Of(const std::vector<gunichar>& chars, size_t from, size_t to) {
     std::string out;
-    for (size_t i = from; i < to; ++i) AppendUtf8(out, chars[i]);
+    for (size_t i = from; i < to; ++i) AppendUtf8(out, Blanked(chars[i]));
     return out;
 }
 
@@ -97,7 +100,7 @@ SpeechText SsmlText(const std::string& ssml) {
     const std::vector<gunichar> chars = CodePoints(ssml);
     uint32_t plainLength = 0;
     auto emit = [&](gunichar c, size_t source) {
-        AppendUtf8(out.text, c);
+        AppendUtf8(out.text, Blanked(c));
         out.sourcePositions.push_back(static_cast<uint32_t>(source));
         ++plainLength;
     };

@@ -21,6 +21,9 @@ struct SpeechText {
     std::vector<uint32_t> sourcePositions;
 };
 
+// Both keep one character for each character spoken, line breaks and tabs turned into blanks (the
+// engine separates words at blanks only).
+//
 // Plain text: nothing removed; source positions equal plain positions. Invalid UTF-8 is replaced
 // character by character with U+FFFD so that positions stay defined.
 SpeechText PlainText(const std::string& text);

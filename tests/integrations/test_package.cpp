@@ -27,7 +27,7 @@ fs::path BuiltPackage() {
 }
 
 // Runs a program; returns its exit status, its standard output and error in `out`.
-int Run(const std::vector<std::string>& args, std::string& out, gchar** env = nullptr) {
+int RunProgram(const std::vector<std::string>& args, std::string& out, gchar** env = nullptr) {
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
@@ -57,7 +57,7 @@ TEST(DebianPackage, InstallsIntoAnEmptyRootAndRendersFromTheInstalledPaths) {
     WriteFileBytes(root / "var/lib/dpkg/status", "");
     std::string out;
     // The libraries it depends on are the host's; the empty root's database does not list them.
-    ASSERT_EQ(Run({"dpkg", "--root=" + root.Path().string(), "--force-depends", "--force-script-chrootless", "-i", deb.string()}, out), 0)
+    ASSERT_EQ(RunProgram({"dpkg", "--root=" + root.Path().string(), "--force-depends", "--force-script-chrootless", "-i", deb.string()}, out), 0)
         << out;
 
     for (const char* file : {"usr/bin/RavekVoice", "usr/bin/ravek-say", "usr/bin/ravek-voicepack",
@@ -74,11 +74,11 @@ TEST(DebianPackage, InstallsIntoAnEmptyRootAndRendersFromTheInstalledPaths) {
     ASSERT_NE(exec, std::string::npos);
     const std::string provider = service.substr(exec + 5, service.find('\n', exec) - exec - 5);
     EXPECT_TRUE(fs::exists(root / provider.substr(1))) << provider;
-    ASSERT_EQ(Run({"dpkg", "--root=" + root.Path().string(), "--status", "ravek-voice"}, out), 0);
+    ASSERT_EQ(RunProgram({"dpkg", "--root=" + root.Path().string(), "--status", "ravek-voice"}, out), 0);
     EXPECT_NE(out.find("/etc/speech-dispatcher/modules/ravek.conf"), std::string::npos) << "a conffile:\n" << out;
 
     const fs::path wav = root / "speech.wav";
-    ASSERT_EQ(Run({(root / "usr/bin/ravek-say").string(), "--output", wav.string(), "שלום עולם"}, out), 0) << out;
+    ASSERT_EQ(RunProgram({(root / "usr/bin/ravek-say").string(), "--output", wav.string(), "שלום עולם"}, out), 0) << out;
     const std::string bytes = ReadFileBytes(wav);
     ASSERT_GT(bytes.size(), 44u);
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");

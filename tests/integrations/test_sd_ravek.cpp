@@ -220,10 +220,11 @@ TEST(SdRavek, ConversationListsVoicesAndSpeaksWithMarksAtTheirWords) {
                                    "cap_let_recogn=none", "voice=male1", "language=he", "synthesis_voice=NULL"}),
               "203 OK SETTINGS RECEIVED");
 
-    // Orca's per-word marks; a mark before the blank and one at the end; entities in the text.
+    // Orca's per-word marks; a mark before the blank and one at the end; an entity; a line break
+    // (a word separator like a blank).
     const std::string text = "שלום עולם, ספר &amp; בית";
     module.Write(SpeakBlock("<speak><mark name=\"0:4\"/>שלום <mark name=\"5:9\"/>עולם<mark name=\"a\"/>, "
-                            "<mark name=\"11:14\"/>ספר &amp; <mark name=\"17:20\"/>בית<mark name=\"end\"/></speak>"));
+                            "<mark name=\"11:14\"/>ספר &amp;\n<mark name=\"17:20\"/>בית<mark name=\"end\"/></speak>"));
     EXPECT_EQ(module.FinalReply(), "202 OK RECEIVING MESSAGE");
     const Heard heard = Listen(module);
     EXPECT_EQ(heard.end, "702 END");
