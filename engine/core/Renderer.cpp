@@ -224,6 +224,8 @@ Renderer::~Renderer() = default;
 
 void Renderer::SelectVoice(int32_t voice) { engine_->SelectVoice(voice); }
 
+std::string Renderer::VoiceName(int32_t voice) const { return engine_->ListVoiceName(voice); }
+
 void Renderer::SetSystemVolume(int16_t leftPercent, int16_t rightPercent) {
     leftLevel_ = LevelOfPercent(leftPercent);
     rightLevel_ = LevelOfPercent(rightPercent);

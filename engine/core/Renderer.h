@@ -88,6 +88,9 @@ public:
 
     // The voice of the following renders (1 to 4); errors as the engine's SelectVoice.
     void SelectVoice(int32_t voice);
+    // The configured name of a voice (1 to 4), as the engine's ListVoiceName gives it; empty when
+    // the registry names none.
+    std::string VoiceName(int32_t voice) const;
     // Output levels as the engine's SetSystemVolume takes them (percent, 1 to 100 each; full by
     // default). In mono the mean of the two levels applies.
     void SetSystemVolume(int16_t leftPercent, int16_t rightPercent);
