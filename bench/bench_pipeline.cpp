@@ -30,6 +30,7 @@ struct Args {
     double scale = 1.0;  // multiplies the number of runs
     std::size_t maxWords = 5000;
     std::string tmpDir;  // where the working folders go; default inside the installation (/tmp)
+    bool longest = true;  // also the longest text a request takes (1 MiB)
 };
 
 Args Parse(int argc, char** argv) {
@@ -37,9 +38,11 @@ Args Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help")) {
             std::puts(
-                "Usage: bench_pipeline [--log-level N] [--runs-scale X] [--max-words N] [--tmpdir DIR]\n"
+                "Usage: bench_pipeline [--log-level N] [--runs-scale X] [--max-words N] [--tmpdir DIR] [--no-longest]\n"
                 "Speak-to-hand-off time on a generated voice of 200,000 words (made once into\n"
-                "<build>/bench-data and reused), voice 4, for 50, 200, 1,000 and 5,000 words.\n"
+                "<build>/bench-data and reused), voice 4, for 50, 200, 1,000 and 5,000 words, and the\n"
+                "time the Speak call of the longest text a request takes (1 MiB) holds the engine\n"
+                "(--no-longest leaves it out).\n"
                 "--log-level sets the engine's LogLevel (default 99, the engine's own default);\n"
                 "--tmpdir puts the working folders (the system's temporary folder) into DIR, e.g. a\n"
                 "tmpfs such as /dev/shm, instead of the installation's folder under /tmp.");
@@ -49,6 +52,7 @@ Args Parse(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--runs-scale") && i + 1 < argc) a.scale = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--max-words") && i + 1 < argc) a.maxWords = std::strtoul(argv[++i], nullptr, 10);
         else if (!std::strcmp(argv[i], "--tmpdir") && i + 1 < argc) a.tmpDir = argv[++i];
+        else if (!std::strcmp(argv[i], "--no-longest")) a.longest = false;
     }
     return a;
 }
@@ -164,6 +168,52 @@ void RendererTimes(Verdicts& v, std::size_t words, int runs) {
     if (words == 200) Target(v, "200-word paragraph, Render to first PCM block (median)", first.median, 40, "ms");
 }
 
+// The longest text one request takes: generated paragraphs up to the limit, cut at a blank.
+std::string LongestText() {
+    std::string text;
+    for (uint64_t seed = 5000; text.size() < mSpeak::kMaxTextBytes; ++seed) text += BigVoiceParagraph(1000, seed);
+    text.resize(mSpeak::kMaxTextBytes);
+    text.resize(text.rfind(' ') + 1);
+    return text;
+}
+
+// How long Speak of the longest accepted text holds the engine's thread (every other client of
+// the service waits that long), with the phases apart.
+void LongestTextTimes(Verdicts& v, IAPI& api, const std::string& work) {
+    const std::string text = LongestText();
+    std::size_t words = 0;
+    for (char c : text) words += c == ' ';
+    std::vector<double> ms;
+    for (int i = 0; i < 3; ++i) {
+        const auto t0 = Clock::now();
+        api.Speak(text);
+        ms.push_back(MillisecondsBetween(t0, Clock::now()));
+        api.StopSpeak();
+        if (api.Audio().NotifyWindow) api.Audio().NotifyWindow->DispatchPending();
+    }
+    const Stats s = Summarise(ms);
+    std::printf("  longest accepted text: %zu bytes, %zu words, %zu items in the utterance\n", text.size(), words,
+                api.State().Utterance.size());
+    PrintStats("  Speak call of the longest text (ms)", s, "ms");
+    Target(v, "1 MiB text, Speak call (median)", s.median, 1000, "ms");
+    EngineState& st = api.State();
+    fs::create_directories(work + "/longest");
+    st.CurrentDumpFolder = work + "/longest/";
+    st.DumpFileCounter = 0;
+    const auto t0 = Clock::now();
+    std::vector<SpeechItem> items = mTokeniser::CompactBreaks(mTokeniser::Tokenise(st, text, *st.SentenceSet, *st.WordSet));
+    const auto t1 = Clock::now();
+    {
+        mMDBConnection::ReadBatch batch(st.Database);
+        items = mWordResolution::MatchSequences(st, items);
+    }
+    const auto t2 = Clock::now();
+    items = mUtterance::ProduceFiles(st, items);
+    const auto t3 = Clock::now();
+    std::printf("  phases of the longest text: tokenise %.1f ms, sequence matching %.1f ms, file production %.1f ms\n",
+                MillisecondsBetween(t0, t1), MillisecondsBetween(t1, t2), MillisecondsBetween(t2, t3));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -211,6 +261,7 @@ int main(int argc, char** argv) {
     for (const auto& [words, ms] : curve)
         std::printf("                  %6zu %8.2f %10.1f\n", words, ms, ms * 1000 / static_cast<double>(words));
 
+    if (args.longest) LongestTextTimes(v, api, work.string());
     RendererTimes(v, 200, std::max(3, static_cast<int>(20 * args.scale)));
     if (args.maxWords >= 1000) RendererTimes(v, 1000, std::max(1, static_cast<int>(3 * args.scale)));
 

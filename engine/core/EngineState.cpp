@@ -1,12 +1,24 @@
 #include "EngineState.h"
 
+#include <climits>
+
 #include "AutomationError.h"
 #include "mLog.h"
 
-int EngineState::DataSlot(int voice) {
+int EngineState::DataSlot(int32_t voice) {
     if (voice < 0 || voice > kVoiceCount)
-        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice " + std::to_string(voice + 1) + " does not exist");
+        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange,
+                             "voice " + std::to_string(Shifted(voice, 1, "voice")) + " does not exist");
     return voice < 2 ? voice : voice - 2;
+}
+
+int32_t EngineState::Shifted(int32_t number, int32_t delta, const std::string& what) {
+    const int64_t result = int64_t{number} + delta;
+    if (result < INT32_MIN || result > INT32_MAX)
+        RuntimeErrors::Raise(RuntimeErrors::Overflow, what + " " + std::to_string(number) + " " + (delta < 0 ? "- " : "+ ") +
+                                                          std::to_string(delta < 0 ? -int64_t{delta} : int64_t{delta}) +
+                                                          " does not fit in 32 bits");
+    return static_cast<int32_t>(result);
 }
 
 const VoicePermission& EngineState::ActivePermissions() const {

@@ -91,8 +91,12 @@ struct EngineState {
     EngineEvents* Events = nullptr;
 
     // ---- helpers shared by the modules ----
-    // Data slot of an internal voice number (0..3 -> 0,1,0,1). Raises error 9 for a voice outside 0..4.
-    static int DataSlot(int voice);
+    // Data slot of an internal voice number (0..3 -> 0,1,0,1). Raises error 9 for a voice outside
+    // 0..4 (6 when the client's number of that voice, voice + 1, does not fit in 32 bits).
+    static int DataSlot(int32_t voice);
+    // A number a client passed, moved by `delta` (its 1-based voice made 0-based and back): error 6
+    // naming `what` when the result leaves the 32-bit range, as arithmetic on a LONG does.
+    static int32_t Shifted(int32_t number, int32_t delta, const std::string& what);
     int ActiveSlot() const { return DataSlot(ActiveVoice); }
     // Permissions of the active voice; error 9 when it is out of range.
     const VoicePermission& ActivePermissions() const;

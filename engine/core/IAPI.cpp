@@ -277,13 +277,13 @@ std::string IAPI::ListVoiceName(int32_t idxvoice) const {
 }
 
 void IAPI::SelectVoice(int32_t idxvoice) {
-    if (idxvoice == INT32_MIN) RuntimeErrors::Raise(RuntimeErrors::Overflow, "voice index " + std::to_string(idxvoice));
+    const int32_t selected = EngineState::Shifted(idxvoice, -1, "voice index");
     bool detailed = state_.Log.Detail();
     if (detailed) {
         state_.StartTimer();
         state_.Log.LogWrite("SelectVoice called at " + mLog::SystemDateTimeText());
     }
-    state_.SelectedVoice = idxvoice - 1;
+    state_.SelectedVoice = selected;
     if (detailed) state_.Log.LogWrite("SelectVoice done in  " + state_.Elapsed());
 }
 
@@ -294,21 +294,33 @@ int32_t IAPI::StopSpeak() { return mSequencer::StopSpeak(state_, audio_); }
 std::optional<int32_t> IAPI::EnumerateFiles(std::string& path, std::string& searchStr, int32_t& fileCount,
                                             int32_t& dirCount, Dictionary& oDic) {
     int32_t dirsBefore = dirCount;
-    mRecordings::EnumerateFiles(path, searchStr, fileCount, dirCount, oDic, state_.LowerCaseWords(), state_.AnsiCodePage);
+    // A client may name any folder ("/" too): the walk is bounded so that the service keeps serving.
+    const mRecordings::WalkBound bound = mRecordings::kClientWalkBound;
+    if (!mRecordings::EnumerateFiles(path, searchStr, fileCount, dirCount, oDic, state_.LowerCaseWords(),
+                                     state_.AnsiCodePage, bound))
+        state_.Log.LogWriteQuietly("EnumerateFiles of " + path + " stopped after " + std::to_string(bound.time.count()) +
+                                   " ms or " + std::to_string(bound.entries) + " entries; answered with the " +
+                                   std::to_string(oDic.Count()) + " words found until then");
     if (dirCount != dirsBefore) return 0;
     return std::nullopt;
 }
 
-int32_t IAPI::GetWordsNumber(int32_t idxvoice) const {
+namespace {
+// The slot of a recordings voice a client names by its 1-based number (checked before any
+// arithmetic on it): error 9 outside the slots.
+int RecordingsSlot(int32_t idxvoice) {
     if (idxvoice < 1 || idxvoice > EngineState::kSlots)
         RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice index " + std::to_string(idxvoice));
-    return static_cast<int32_t>(state_.UserDictionary(idxvoice - 1).Count());
+    return idxvoice - 1;
+}
+}  // namespace
+
+int32_t IAPI::GetWordsNumber(int32_t idxvoice) const {
+    return static_cast<int32_t>(state_.UserDictionary(RecordingsSlot(idxvoice)).Count());
 }
 
 int32_t IAPI::GetDictionary(int32_t idxvoice) const {
-    if (idxvoice < 1 || idxvoice > EngineState::kSlots)
-        RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice index " + std::to_string(idxvoice));
-    const Dictionary& dict = state_.UserDictionary(idxvoice - 1);
+    const Dictionary& dict = state_.UserDictionary(RecordingsSlot(idxvoice));
     const std::string& folder = state_.Settings.LogLocation;
     std::string file = idxvoice == 1   ? folder + "/" + state_.VoiceNames[0] + "_Dict.txt"
                        : idxvoice == 2 ? folder + "/" + state_.VoiceNames[1] + "_Dict.txt"
@@ -324,6 +336,9 @@ int32_t IAPI::GetDictionary(int32_t idxvoice) const {
 void IAPI::WindowsMediaPlayer1_PlayStateChange(int32_t, int32_t) {}
 
 void IAPI::DumpFile(const std::string& dumpFolder, int32_t mActiveVoice, const std::string& word) {
+    // The dump keeps its own failures from the caller, but a voice whose client number (voice + 1)
+    // cannot even be formed is the caller's error.
+    EngineState::Shifted(mActiveVoice, 1, "voice");
     mDump::DumpFile(state_, dumpFolder, mActiveVoice, word);
 }
 

@@ -47,6 +47,13 @@ private:
     bool& started_;
 };
 
+void CheckTextSize(const std::string& text) {
+    if (text.size() > kMaxTextBytes)
+        RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall,
+                             "the text has " + std::to_string(text.size()) + " bytes; one request takes at most " +
+                                 std::to_string(kMaxTextBytes) + " bytes (1 MiB) of UTF-8");
+}
+
 void TakeSelectedVoice(EngineState& state) {
     if (state.SelectedVoice == state.ActiveVoice) return;
     if (state.SelectedVoice < INT16_MIN || state.SelectedVoice > INT16_MAX)
@@ -98,6 +105,7 @@ std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& 
     state.Log.ProcEnter(trace, kSpeakProc, mLog::kTrace);
     std::vector<SpeechItem> items;
     try {
+        CheckTextSize(text);
         TakeSelectedVoice(state);
         state.ActiveSlot();
         if (!AnsiText::IsValidUtf8(text))
@@ -120,6 +128,13 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
     bool accepted = false;
     bool speechStarted = false;
     try {
+        // An engine that never started would accept the text and never end it: the client must
+        // hear that Initialise has to succeed first.
+        if (!state.IsInitialised)
+            throw AutomationError(91, "RavekVoice",
+                                  "Object variable or With block variable not set: the engine is not initialised "
+                                  "(Initialise has not succeeded)");
+        CheckTextSize(text);
         TakeSelectedVoice(state);
         if (state.IsIdle) {
             state.ActiveSlot();  // a voice outside the four (and the unused fifth) is error 9

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -51,19 +53,46 @@ bool EntryType(DIR* dir, const dirent& entry, unsigned char& type) {
     return true;
 }
 
-bool LinksToRegularFile(DIR* dir, const char* name) {
+// The work a bounded walk may still do; an unbounded walk never runs out.
+class WalkBudget {
+public:
+    WalkBudget() = default;
+    explicit WalkBudget(const std::optional<WalkBound>& bound) {
+        if (!bound) return;
+        deadline_ = std::chrono::steady_clock::now() + bound->time;
+        entriesLeft_ = bound->entries;
+    }
+    // Takes one listed entry; false (from then on) once the bound is reached.
+    bool Take() {
+        if (exhausted_) return false;
+        if (!deadline_) return true;
+        exhausted_ = entriesLeft_-- <= 0 || std::chrono::steady_clock::now() >= *deadline_;
+        return !exhausted_;
+    }
+    bool Exhausted() const { return exhausted_; }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    int64_t entriesLeft_ = 0;
+    bool exhausted_ = false;
+};
+
+// Where a symbolic link leads: a folder, a regular file, or neither (dangling, other kinds).
+unsigned char LinkTarget(DIR* dir, const char* name) {
     struct stat target {};
-    return ::fstatat(::dirfd(dir), name, &target, 0) == 0 && S_ISREG(target.st_mode);
+    if (::fstatat(::dirfd(dir), name, &target, 0) != 0) return DT_UNKNOWN;
+    return S_ISDIR(target.st_mode) ? DT_DIR : S_ISREG(target.st_mode) ? DT_REG : DT_UNKNOWN;
 }
 
-// Lists `folder`. Symbolic links to folders are left out (they could lead the walk in circles),
-// as are names that are not valid UTF-8 and entries that are neither files nor folders.
-// Returns false when the folder cannot be read at all. Read with the plain directory calls: a
-// voice folder holds thousands of recordings and is listed at every start-up.
-bool ListFolder(const std::string& folder, FolderListing& listing) {
+// Lists `folder`: files and folders, symbolic links by what they lead to (the walks guard against
+// loops by device and inode). Names that are not valid UTF-8 and entries that are neither files
+// nor folders are left out. Returns false when the folder cannot be read at all. Read with the
+// plain directory calls: a voice folder holds thousands of recordings and is listed at every
+// start-up. Stops early when `budget` runs out.
+bool ListFolder(const std::string& folder, FolderListing& listing, WalkBudget& budget) {
     DirectoryHandle dir(::opendir(folder.c_str()));
     if (!dir) return false;
-    while (true) {
+    while (budget.Take()) {
         const dirent* entry = ::readdir(dir.get());
         if (!entry) break;  // the end, or a read error: what was listed so far stands
         const std::string_view name(entry->d_name);
@@ -71,10 +100,9 @@ bool ListFolder(const std::string& folder, FolderListing& listing) {
         if (!AnsiText::IsValidUtf8(name)) continue;
         unsigned char type = DT_UNKNOWN;
         if (!EntryType(dir.get(), *entry, type)) continue;
+        if (type == DT_LNK) type = LinkTarget(dir.get(), entry->d_name);
         if (type == DT_DIR) {
             listing.folders.emplace_back(name);
-        } else if (type == DT_LNK) {
-            if (LinksToRegularFile(dir.get(), entry->d_name)) listing.files.emplace_back(name);
         } else if (type == DT_REG) {
             listing.files.emplace_back(name);
         }
@@ -105,8 +133,17 @@ struct WalkContext {
     Dictionary& dict;
     bool lowerCase;
     const AnsiText::Codec& codec;
+    WalkBudget budget;
     VisitedFolders visited;
 };
+
+// Counters belong to the caller and may start anywhere: passing 2147483647 is error 6, not a wrap.
+void Count(int32_t& counter, std::size_t seen, const char* what) {
+    if (seen > static_cast<std::size_t>(INT32_MAX) || int64_t{counter} + static_cast<int64_t>(seen) > INT32_MAX)
+        RuntimeErrors::Raise(RuntimeErrors::Overflow, std::string(what) + " " + std::to_string(counter) + " + " +
+                                                          std::to_string(seen) + " does not fit in 32 bits");
+    counter += static_cast<int32_t>(seen);
+}
 
 // The word a recording file stands for: the text before the first "." of its name, lower-cased
 // when asked. Empty when the name has no "." or nothing before it (such files are not recordings).
@@ -118,7 +155,7 @@ std::string WordOf(const std::string& fileName, bool lowerCase) {
 }
 
 void AddFile(WalkContext& ctx, const std::string& folder, const std::string& fileName) {
-    ++ctx.fileCount;
+    Count(ctx.fileCount, 1, "FileCount");
     std::string word = WordOf(fileName, ctx.lowerCase);
     if (word.empty()) return;
     // A name the code page cannot represent starts with "?" in its ANSI form: not taken.
@@ -130,22 +167,27 @@ void Walk(WalkContext& ctx, const std::string& folder) {
     if (!ctx.visited.FirstVisit(folder)) return;
     FolderListing listing;
     try {
-        if (!ListFolder(folder, listing)) return;
-        ctx.dirCount += static_cast<int32_t>(listing.folders.size());
+        if (!ListFolder(folder, listing, ctx.budget)) return;
+        Count(ctx.dirCount, listing.folders.size(), "DirCount");
         for (const auto& file : listing.files)
             if (MatchesPattern(file, ctx.pattern)) AddFile(ctx, folder, file);
     } catch (const fs::filesystem_error&) {
         return;  // what was added stays; the rest of this folder is not visited
-    } catch (const AutomationError&) {
+    } catch (const AutomationError& e) {
+        if (e.Number() == RuntimeErrors::Overflow) throw;  // the caller's counters: its error
         return;
     }
-    for (const auto& sub : listing.folders) Walk(ctx, folder + sub + "/");
+    for (const auto& sub : listing.folders) {
+        if (ctx.budget.Exhausted()) return;
+        Walk(ctx, folder + sub + "/");
+    }
 }
 
 int64_t SizeOfTree(const std::string& folder, VisitedFolders& visited) {
     if (!visited.FirstVisit(folder)) return 0;
     FolderListing listing;
-    if (!ListFolder(folder, listing)) return 0;
+    WalkBudget unbounded;
+    if (!ListFolder(folder, listing, unbounded)) return 0;
     int64_t total = 0;
     for (const auto& file : listing.files) {
         struct stat info {};  // the size of the file a link leads to, like a size query by path
@@ -198,7 +240,8 @@ void ReloadSlot(EngineState& state, int slot) {
 }  // namespace
 
 bool MatchesPattern(const std::string& name, const std::string& pattern) {
-    if (pattern == "*" || pattern == "*.*") return true;
+    // An empty pattern lists every file, as the directory functions of the original platform do.
+    if (pattern.empty() || pattern == "*" || pattern == "*.*") return true;
     std::vector<char32_t> n = AnsiText::DecodeUtf8(AnsiText::ToLower(name));
     std::vector<char32_t> p = AnsiText::DecodeUtf8(AnsiText::ToLower(pattern));
     // Greedy match with one backtrack point per "*": linear in practice, never exponential.
@@ -227,14 +270,15 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
     return false;
 }
 
-void EnumerateFiles(std::string& path, const std::string& searchStr, int32_t& fileCount, int32_t& dirCount,
-                    Dictionary& dict, bool lowerCase, int codePage) {
+bool EnumerateFiles(std::string& path, const std::string& searchStr, int32_t& fileCount, int32_t& dirCount,
+                    Dictionary& dict, bool lowerCase, int codePage, const std::optional<WalkBound>& bound) {
     // An empty path names no folder here (it would otherwise become the root of the file system).
     bool noFolder = path.empty();
     if (path.empty() || path.back() != '/') path += "/";
-    if (noFolder) return;
-    WalkContext ctx{searchStr, fileCount, dirCount, dict, lowerCase, AnsiText::CodecFor(codePage), {}};
+    if (noFolder) return true;
+    WalkContext ctx{searchStr, fileCount, dirCount, dict, lowerCase, AnsiText::CodecFor(codePage), WalkBudget(bound), {}};
     Walk(ctx, path);
+    return !ctx.budget.Exhausted();
 }
 
 int64_t FolderSize(const std::string& folder) {

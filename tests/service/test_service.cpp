@@ -655,4 +655,71 @@ TEST_F(FactoryIndependence, EachObjectLogsWhereItsSettingsSay) {
     EXPECT_FALSE(logged("log2"));
 }
 
+// ---- a client's numbers and texts at their extremes: an error, never a crash ----
+
+struct ExtremeCase {
+    const char* name;
+    const char* method;
+    GVariant* (*arguments)(const std::string& walkFolder);
+    int error;                   // 0: the call is answered
+    int32_t selected = 3;        // SelectVoice before the call
+    const char* mentions = "";   // in the error's description
+};
+
+// One engine for the whole table: a case that brought it down would fail every later case.
+class ClientExtremes : public ::testing::TestWithParam<ExtremeCase> {
+protected:
+    static void SetUpTestSuite() {
+        inst = new Installation();
+        WriteFileBytes(inst->Root() / "walk/a.mp3", "x");
+        fs::create_directories(inst->Root() / "walk/sub");
+        bus = new PrivateBus();
+        ASSERT_TRUE(bus->Call("Initialise").ok());
+    }
+    static void TearDownTestSuite() { delete bus, delete inst; }
+    static inline Installation* inst = nullptr;
+    static inline PrivateBus* bus = nullptr;
+};
+
+TEST_P(ClientExtremes, AnsweredOrRefusedAndTheEngineServesOn) {
+    const ExtremeCase& c = GetParam();
+    ASSERT_TRUE(bus->Call("SelectVoice", g_variant_new("(i)", c.selected)).ok());
+    // Speak before Initialise goes to a fresh engine object of the factory.
+    const bool fresh = c.error == 91;
+    const std::string path = fresh ? First(CallAt(bus->Connection(), kPath, "org.ravek.RavekVoice.Factory", "CreateInstance")) : kPath;
+    Reply r = CallAt(bus->Connection(), path, kInterface, c.method, c.arguments((inst->Root() / "walk").string()));
+    const size_t bar = r.error.find('|');
+    EXPECT_EQ(bar == std::string::npos ? 0 : std::atoi(r.error.substr(r.error.rfind(' ', bar) + 1).c_str()), c.error) << r.error;
+    EXPECT_NE(r.error.find(c.mentions), std::string::npos) << r.error;
+    EXPECT_EQ(First(CallAt(bus->Connection(), kPath, kInterface, "ListNumberOfVoices")), "4") << "the same engine answers on";
+}
+
+GVariant* Walk(const std::string& folder, int32_t files, int32_t dirs, const char* pattern = "*.*") {
+    return g_variant_new("(ssiia{ss})", folder.c_str(), pattern, files, dirs, nullptr);
+}
+GVariant* Voice(int32_t v) { return g_variant_new("(i)", v); }
+GVariant* Shalom(const std::string&) { return g_variant_new("(s)", "שלום"); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ClientExtremes,
+    ::testing::Values(
+        ExtremeCase{"DumpFileVoiceMax", "DumpFile", [](const std::string& f) { return g_variant_new("(sis)", f.c_str(), INT32_MAX, "w"); }, 6},
+        ExtremeCase{"DumpFileVoiceMin", "DumpFile", [](const std::string& f) { return g_variant_new("(sis)", f.c_str(), INT32_MIN, "w"); }, 0},
+        ExtremeCase{"FileCountMax", "EnumerateFiles", [](const std::string& f) { return Walk(f, INT32_MAX, 0); }, 6, 3, "FileCount"},
+        ExtremeCase{"DirCountMax", "EnumerateFiles", [](const std::string& f) { return Walk(f, 0, INT32_MAX); }, 6, 3, "DirCount"},
+        ExtremeCase{"CountsReachTheMax", "EnumerateFiles", [](const std::string& f) { return Walk(f, INT32_MAX - 1, INT32_MAX - 1); }, 0},
+        ExtremeCase{"CountsMin", "EnumerateFiles", [](const std::string& f) { return Walk(f, INT32_MIN, INT32_MIN, ""); }, 0},
+        ExtremeCase{"SelectVoiceMin", "SelectVoice", [](const std::string&) { return Voice(INT32_MIN); }, 6},
+        ExtremeCase{"SpeakAfterSelectVoiceMax", "Speak", Shalom, 6, INT32_MAX},
+        ExtremeCase{"SpeakAfterSelectVoiceMin", "Speak", Shalom, 6, INT32_MIN + 1},
+        ExtremeCase{"ListVoiceNameMax", "ListVoiceName", [](const std::string&) { return Voice(INT32_MAX); }, 9},
+        ExtremeCase{"GetWordsNumberMin", "GetWordsNumber", [](const std::string&) { return Voice(INT32_MIN); }, 9},
+        ExtremeCase{"GetDictionaryMax", "GetDictionary", [](const std::string&) { return Voice(INT32_MAX); }, 9},
+        ExtremeCase{"VoiceNameByIdMin", "GetVoiceNameByVoiceID", [](const std::string&) { return Voice(INT32_MIN); }, 0},
+        ExtremeCase{"PlayStateChange", "WindowsMediaPlayer1_PlayStateChange", [](const std::string&) { return g_variant_new("(ii)", INT32_MIN, INT32_MAX); }, 0},
+        ExtremeCase{"SetSystemVolume", "SetSystemVolume", [](const std::string&) { return g_variant_new("(nn)", INT16_MIN, INT16_MAX); }, 0},
+        ExtremeCase{"SpeakAboveTheTextLimit", "Speak", [](const std::string&) { return g_variant_new("(s)", std::string((1 << 20) + 1, 'a').c_str()); }, 5, 3, "1048576"},
+        ExtremeCase{"SpeakBeforeInitialise", "Speak", Shalom, 91, 3, "91|RavekVoice.exe!Speak|Object variable or With block variable not set"}),
+    [](const ::testing::TestParamInfo<ExtremeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

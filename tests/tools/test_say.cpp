@@ -3,12 +3,14 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "BusInterface.h"
 #include "Installation.h"
 #include "PrivateBus.h"
 
@@ -297,3 +299,74 @@ TEST(SayBus, EngineAndBusErrorsAreReported) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot connect to the session bus"), std::string::npos) << run.err;
 }
+
+namespace {
+
+struct GiveUpCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* errorName;  // the error Speak answers with; null: no answer
+    bool interrupt;         // SIGINT to ravek-say once Speak has arrived
+    int exitCode;
+    int stops;              // StopSpeak calls the engine receives
+};
+
+// A stand-in for the engine answers Initialise, SelectVoice and StopSpeak, and Speak as the case says.
+class SayGivesUp : public ::testing::TestWithParam<GiveUpCase> {
+protected:
+    static void OnCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant*,
+                       GDBusMethodInvocation* call, gpointer self) {
+        auto* t = static_cast<SayGivesUp*>(self);
+        const std::string name = method;
+        if (name == "Speak" && t->GetParam().interrupt) g_subprocess_send_signal(t->say, SIGINT);
+        if (name == "Speak" && !t->GetParam().errorName) return t->held.push_back(call);
+        if (name == "Speak") return g_dbus_method_invocation_return_dbus_error(call, t->GetParam().errorName, "5|RavekVoice.exe!Speak|no");
+        t->stops += name == "StopSpeak";
+        g_dbus_method_invocation_return_value(call, name == "SelectVoice" ? g_variant_new("(v)", g_variant_new_string(""))
+                                                    : name == "StopSpeak" ? g_variant_new("(i)", 0) : nullptr);
+    }
+    GSubprocess* say = nullptr;
+    std::vector<GDBusMethodInvocation*> held;
+    int stops = 0;
+};
+
+TEST_P(SayGivesUp, StoppingItsSpeechFirst) {
+    ravektest::TempFolder noServices;
+    ravektest::PrivateBus bus(noServices.Path().string());
+    g_variant_unref(g_dbus_connection_call_sync(bus.Connection(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                                "RequestName", g_variant_new("(su)", kRavekBusName, 0u), nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(RavekInterfaceXml(), nullptr);
+    static const GDBusInterfaceVTable vtable = {&SayGivesUp::OnCall, nullptr, nullptr, {}};
+    const guint id = g_dbus_connection_register_object(bus.Connection(), kRavekObjectPath, g_dbus_node_info_lookup_interface(node, kRavekInterface), &vtable, this, nullptr, nullptr);
+    std::vector<const gchar*> argv{RAVEK_BUILD_DIR "/bin/ravek-say"};
+    for (const std::string& a : GetParam().args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_SILENCE);
+    g_subprocess_launcher_setenv(launcher, "DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), TRUE);
+    say = g_subprocess_launcher_spawnv(launcher, argv.data(), nullptr);
+    g_object_unref(launcher);
+    ASSERT_NE(say, nullptr);
+    bool exited = false;
+    g_subprocess_wait_async(say, nullptr, [](GObject*, GAsyncResult*, gpointer done) { *static_cast<bool*>(done) = true; }, &exited);
+    // ravek-say's own limit is 1 s; its old fixed Speak time-out was 60 s.
+    EXPECT_TRUE(bus.WaitFor([&] { return exited; }, std::chrono::seconds(15)));
+    if (!exited) g_subprocess_force_exit(say);
+    bus.WaitFor([&] { return exited; }, std::chrono::seconds(5));
+    EXPECT_EQ(g_subprocess_get_if_exited(say) ? g_subprocess_get_exit_status(say) : -1, GetParam().exitCode);
+    EXPECT_EQ(stops, GetParam().stops);
+    for (GDBusMethodInvocation* call : held) g_dbus_method_invocation_return_value(call, g_variant_new("(i)", 0));
+    g_dbus_connection_unregister_object(bus.Connection(), id);
+    g_dbus_node_info_unref(node);
+    g_object_unref(say);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SayGivesUp,
+    ::testing::Values(GiveUpCase{"SpeakUnansweredWithinTheTimeout", {"--timeout", "1", "שלום"}, nullptr, false, 1, 1},
+                      GiveUpCase{"InterruptedWhileSpeakIsPending", {"--timeout", "100", "שלום"}, nullptr, true, 128 + SIGINT, 1},
+                      GiveUpCase{"SpeakFailsOnTheBus", {"שלום"}, "org.freedesktop.DBus.Error.Failed", false, 1, 1},
+                      GiveUpCase{"EngineErrorEndsTheRequestItself", {"שלום"}, kRavekErrorName, false, 1, 0}),
+    [](const ::testing::TestParamInfo<GiveUpCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

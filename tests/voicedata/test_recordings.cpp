@@ -143,16 +143,28 @@ TEST(EnumerateFiles, InvalidUtf8NamesAreSkipped) {
     EXPECT_EQ(w.files, 1);
 }
 
-TEST(EnumerateFiles, PatternSelectsFilesButSubFoldersAreStillWalked) {
+struct PatternCase {
+    const char* pattern;
+    std::vector<std::string> words;
+};
+
+class PatternSelectsFiles : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(PatternSelectsFiles, ButSubFoldersAreStillWalked) {
     TempFolder t;
     WriteFile(t / "one.wav", 1);
     WriteFile(t / "two.mp3", 1);
     WriteFile(t / "sub/three.WAV", 1);
-    Walk w = Enumerate(t.Path().string(), "*.wav");
-    EXPECT_EQ(w.files, 2);
+    Walk w = Enumerate(t.Path().string(), GetParam().pattern);
+    EXPECT_EQ(w.files, static_cast<int32_t>(GetParam().words.size()));
     EXPECT_EQ(w.dirs, 1);
-    EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"one", "three"}));
+    EXPECT_EQ(w.dict.Keys(), GetParam().words);
 }
+
+// An empty pattern lists every file, as "*" does.
+INSTANTIATE_TEST_SUITE_P(Patterns, PatternSelectsFiles,
+                         ::testing::Values(PatternCase{"*.wav", {"one", "three"}}, PatternCase{"", {"one", "two", "three"}},
+                                           PatternCase{"*", {"one", "two", "three"}}, PatternCase{"t*", {"two", "three"}}));
 
 TEST(EnumerateFiles, WildcardPatterns) {
     using mRecordings::MatchesPattern;
@@ -168,18 +180,43 @@ TEST(EnumerateFiles, WildcardPatterns) {
     EXPECT_FALSE(MatchesPattern("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*a*a*ac"));
 }
 
-TEST(EnumerateFiles, SymlinkedFoldersAreNotFollowed) {
+TEST(EnumerateFiles, SymlinkedFoldersAreFollowedOnceEach) {
     TempFolder t;
     WriteFile(t / "voice/word.wav", 1);
     WriteFile(t / "voice/sub/deeper.wav", 1);
+    WriteFile(t / "elsewhere/far.wav", 1);
     fs::create_directory_symlink("..", t / "voice/sub/loop");
     fs::create_directory_symlink(t / "voice", t / "voice/again");
+    fs::create_directory_symlink(t / "elsewhere", t / "voice/linked");
+    fs::create_directory_symlink(t / "elsewhere", t / "voice/sub/twice");
     fs::create_symlink(t / "voice/word.wav", t / "voice/linked.wav");
     fs::create_symlink(t / "missing.wav", t / "voice/dangling.wav");
     Walk w = Enumerate(t / "voice");
-    EXPECT_EQ(w.dirs, 1);
-    EXPECT_EQ(w.files, 3);
-    EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"linked", "word", "deeper"}));
+    EXPECT_EQ(w.dirs, 5);  // again, linked, sub, and below sub loop and twice; loops are not entered
+    EXPECT_EQ(w.files, 4);
+    EXPECT_EQ(w.dict.Keys(), (std::vector<std::string>{"linked", "word", "far", "deeper"}));
+    EXPECT_EQ(w.dict.Item("far"), (t / "voice/linked/far.wav").string());
+    EXPECT_EQ(mRecordings::FolderSize((t / "voice").string()), 4);
+}
+
+TEST(EnumerateFiles, BoundedWalkStopsAndKeepsWhatItFound) {
+    TempFolder t;
+    for (int i = 0; i < 30; ++i) WriteFile(t / ("d" + std::to_string(i % 3) + "/w" + std::to_string(i) + ".wav"), 1);
+    Walk w;
+    w.path = t.Path().string();
+    EXPECT_FALSE(mRecordings::EnumerateFiles(w.path, "*.*", w.files, w.dirs, w.dict, false, 1255,
+                                             mRecordings::WalkBound{std::chrono::seconds(60), 15}));
+    EXPECT_GT(w.dict.Count(), 0u);
+    EXPECT_LT(w.dict.Count(), 15u);
+    EXPECT_EQ(w.files, static_cast<int32_t>(w.dict.Count()));
+    EXPECT_TRUE(mRecordings::EnumerateFiles(w.path, "*.*", w.files, w.dirs, w.dict, false, 1255, mRecordings::kClientWalkBound));
+    EXPECT_EQ(w.dict.Count(), 30u);
+    // The whole file system is walked no longer than the client's bound (plus the folder at hand).
+    std::string root = "/";
+    Walk all;
+    const auto start = std::chrono::steady_clock::now();
+    mRecordings::EnumerateFiles(root, "*.*", all.files, all.dirs, all.dict, false, 1255, mRecordings::kClientWalkBound);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 TEST(EnumerateFiles, UnreadableSubFolderIsSkipped) {

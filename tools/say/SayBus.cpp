@@ -70,6 +70,8 @@ public:
     Session(GDBusConnection* connection, const Request& request)
         : connection_(connection), request_(request), printer_(request.text, request.events), loop_(g_main_loop_new(nullptr, FALSE)) {}
     ~Session() {
+        // A Speak still unanswered must not reach this object once it is gone.
+        g_cancellable_cancel(speakCancel_.get());
         if (subscription_) g_dbus_connection_signal_unsubscribe(connection_, subscription_);
         if (watch_) g_bus_unwatch_name(watch_);
         for (guint source : sources_) g_source_remove(source);
@@ -81,18 +83,25 @@ public:
     int Run();
 
 private:
-    enum class Outcome { Running, Ended, Busy, TimedOut, Interrupted, EngineGone };
+    // SpeakFailed: the Speak call failed and its error is printed; GaveUp: the same for a failure
+    // that is not the engine's own (the speech may have begun and is stopped).
+    enum class Outcome { Running, Ended, Busy, TimedOut, Interrupted, EngineGone, SpeakFailed, GaveUp };
 
     bool Call(const char* method, GVariant* parameters, int timeoutMs, VariantPtr* reply = nullptr);
     std::string EngineOwner();
     void Listen(const std::string& owner);
+    void StartSpeaking();
+    void OnSpeakReply(GVariant* reply, GError* error);
+    // Ended and Busy wait for the reply to Speak (an error in it counts more); giving up does not.
     void Finish(Outcome outcome) {
-        if (outcome_ != Outcome::Running) return;
+        const bool givingUp = outcome == Outcome::TimedOut || outcome == Outcome::Interrupted || outcome == Outcome::EngineGone;
+        if (outcome_ != Outcome::Running && !givingUp) return;
         outcome_ = outcome;
-        g_main_loop_quit(loop_.get());
+        if (givingUp || speakAnswered_) g_main_loop_quit(loop_.get());
     }
     void OnSignal(const char* path, const char* name, GVariant* parameters);
     int Conclude();
+    void StopSpeech() { Call("StopSpeak", nullptr, kCallTimeoutMs); }
 
     GDBusConnection* connection_;
     const Request& request_;
@@ -104,6 +113,8 @@ private:
     guint timeoutSource_ = 0;
     Outcome outcome_ = Outcome::Running;
     bool started_ = false;  // our SpeechStart has come
+    bool speakAnswered_ = false;
+    std::unique_ptr<GCancellable, ObjectUnref> speakCancel_{g_cancellable_new()};
 };
 
 bool Session::Call(const char* method, GVariant* parameters, int timeoutMs, VariantPtr* reply) {
@@ -173,8 +184,8 @@ int Session::Run() {
     Listen(EngineOwner());
     if (!Call("SelectVoice", g_variant_new("(i)", request_.voice), kCallTimeoutMs)) return kExitFailure;
 
-    const double timeout = SpeechTimeoutSeconds(request_);
-    timeoutSource_ = g_timeout_add(static_cast<guint>(timeout * 1000), [](gpointer self) -> gboolean {
+    const int timeoutMs = SpeechTimeoutMilliseconds(request_);
+    timeoutSource_ = g_timeout_add(static_cast<guint>(timeoutMs), [](gpointer self) -> gboolean {
         auto* s = static_cast<Session*>(self);
         s->timeoutSource_ = 0;  // removed on return
         s->Finish(Outcome::TimedOut);
@@ -185,10 +196,46 @@ int Session::Run() {
             static_cast<Session*>(self)->Finish(Outcome::Interrupted);
             return G_SOURCE_CONTINUE;
         }, this));
-
-    if (!Call("Speak", g_variant_new("(s)", request_.text.c_str()), kCallTimeoutMs)) return kExitFailure;
-    if (outcome_ == Outcome::Running) g_main_loop_run(loop_.get());
+    StartSpeaking();
+    g_main_loop_run(loop_.get());
     return Conclude();
+}
+
+// Speak is called without blocking, with the speech time-out as its own: a long preparation is
+// waited for as long as the speech itself, and a time-out or an interruption meanwhile is seen
+// at once.
+void Session::StartSpeaking() {
+    g_dbus_connection_call(
+        connection_, kRavekBusName, kRavekObjectPath, kRavekInterface, "Speak", g_variant_new("(s)", request_.text.c_str()),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, SpeechTimeoutMilliseconds(request_), speakCancel_.get(),
+        [](GObject* connection, GAsyncResult* result, gpointer self) {
+            GError* raw = nullptr;
+            VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, &raw));
+            ErrorPtr error(raw);
+            // Cancelled only when the session is gone: nothing to tell it.
+            if (!g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
+                static_cast<Session*>(self)->OnSpeakReply(reply.get(), error.get());
+        },
+        this);
+}
+
+void Session::OnSpeakReply(GVariant* reply, GError* error) {
+    speakAnswered_ = true;
+    if (!reply) {
+        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
+            Finish(Outcome::TimedOut);
+            return;
+        }
+        char* remote = g_dbus_error_get_remote_error(error);
+        const bool engineError = remote && std::string_view(remote) == kRavekErrorName;
+        g_free(remote);
+        ReportCallError("Speak", error);
+        // The engine ends a request that fails; any other failure leaves the speech to be stopped.
+        outcome_ = engineError ? Outcome::SpeakFailed : Outcome::GaveUp;
+        g_main_loop_quit(loop_.get());
+        return;
+    }
+    if (outcome_ != Outcome::Running) g_main_loop_quit(loop_.get());
 }
 
 int Session::Conclude() {
@@ -199,16 +246,20 @@ int Session::Conclude() {
             std::fprintf(stderr, "ravek-say: the engine was speaking for another client and ignored this text\n");
             return kExitFailure;
         case Outcome::TimedOut:
-            std::fprintf(stderr, "ravek-say: no Speechend from the engine within %.0f s; stopping the speech\n",
+            StopSpeech();
+            std::fprintf(stderr, "ravek-say: no Speechend from the engine within %.0f s; the speech was stopped\n",
                          SpeechTimeoutSeconds(request_));
-            Call("StopSpeak", nullptr, kCallTimeoutMs);
             return kExitFailure;
         case Outcome::Interrupted:
-            Call("StopSpeak", nullptr, kCallTimeoutMs);
+            StopSpeech();
             return 128 + SIGINT;
+        case Outcome::GaveUp:
+            StopSpeech();
+            return kExitFailure;
         case Outcome::EngineGone:
             std::fprintf(stderr, "ravek-say: the engine left the bus before the end of speech\n");
             return kExitFailure;
+        case Outcome::SpeakFailed:
         case Outcome::Running:
             break;
     }

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace say {
 namespace {
@@ -44,6 +45,12 @@ double SpeechTimeoutSeconds(const Request& request) {
     // 0.25 s, on top of a fixed allowance for starting the engine and preparing the files.
     const glong characters = g_utf8_strlen(request.text.data(), static_cast<gssize>(request.text.size()));
     return 30.0 + 0.25 * static_cast<double>(characters);
+}
+
+int SpeechTimeoutMilliseconds(const Request& request) {
+    const double ms = std::ceil(SpeechTimeoutSeconds(request) * 1000.0);
+    if (!(ms >= 1.0)) return 1;
+    return ms >= static_cast<double>(G_MAXINT) ? G_MAXINT : static_cast<int>(ms);
 }
 
 void EventPrinter::Line(const std::string& line) {

@@ -31,6 +31,9 @@ std::string NormaliseText(const std::string& text);
 std::string WordAt(const std::string& utf8Text, int32_t position);
 // How long to wait for the end of speech before giving up.
 double SpeechTimeoutSeconds(const Request& request);
+// The same in whole milliseconds, at least 1 and at most the longest time-out a D-Bus call and a
+// GLib timer take (2147483647 ms, about 24 days).
+int SpeechTimeoutMilliseconds(const Request& request);
 
 // Prints the engine's events as they arrive, one line each:
 //   SpeechStart / WordStart <index> <word> / Speechend
