@@ -274,13 +274,11 @@ TEST(VoicePackProgram, RunsFromTheCommandLine) {
 
 struct ProgramRefusal {
     const char* name;
-    std::string words;     // words file text; "<folder>" makes --words a folder
+    std::string words;     // words file text ("{clip}" a clip's path); "<folder>" makes --words a folder
     std::string prefixes;  // prefixes file text, "" for none
-    std::string extraArgs;
     std::string mustSay;
+    std::string extraArgs;
 };
-
-void PrintTo(const ProgramRefusal& c, std::ostream* os) { *os << c.name; }
 
 class VoicePackProgramRefuses : public ::testing::TestWithParam<ProgramRefusal> {};
 
@@ -291,21 +289,17 @@ TEST_P(VoicePackProgramRefuses, ExitsOneAndLeavesTheVoiceAsItWas) {
     TempFolder folder;
     VoicePack::Pack(Voice(folder / "out", {{"ספר", ravektest::kToneA}}));
     const auto before = FolderSnapshot(folder / "out");
-    const std::string clip = Clip(ravektest::kToneB).string();
-    if (c.words == "<folder>") fs::create_directory(folder / "words");
     std::string words = c.words;
-    if (auto at = words.find("{clip}"); at != std::string::npos) words.replace(at, 6, clip);
-    if (c.words != "<folder>") WriteFileBytes(folder / "words", words);
-    std::string args = "--voice Galev --sex male --data-version 3.0:x --out " + (folder / "out").string() + " --words " +
-                       (folder / "words").string() + " " + c.extraArgs;
-    if (!c.prefixes.empty()) {
-        WriteFileBytes(folder / "prefixes.txt", c.prefixes);
-        args += " --prefixes " + (folder / "prefixes.txt").string();
-    }
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((program.string() + " " + args + " 2>&1").c_str(), "r"), ::pclose);
-    std::string output;
-    char buffer[512];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) output.append(buffer, n);
+    if (auto at = words.find("{clip}"); at != std::string::npos) words.replace(at, 6, Clip(ravektest::kToneB).string());
+    if (c.words == "<folder>") fs::create_directory(folder / "words");
+    else WriteFileBytes(folder / "words", words);
+    WriteFileBytes(folder / "prefixes", c.prefixes);
+    const std::string command = program.string() + " --voice Galev --sex male --data-version 3.0:x --out " + (folder / "out").string() +
+                                " --words " + (folder / "words").string() + " " + c.extraArgs +
+                                (c.prefixes.empty() ? "" : " --prefixes " + (folder / "prefixes").string()) + " 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string output(4096, '\0');
+    output.resize(std::fread(output.data(), 1, output.size(), pipe.get()));
     const int status = ::pclose(pipe.release());
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << output;
     EXPECT_NE(output.find(c.mustSay), std::string::npos) << output;
@@ -314,15 +308,15 @@ TEST_P(VoicePackProgramRefuses, ExitsOneAndLeavesTheVoiceAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Input, VoicePackProgramRefuses,
-    ::testing::Values(
-        ProgramRefusal{"WordsFolder", "<folder>", "", "", "is not a regular file"},
-        ProgramRefusal{"EmptyWordsFile", "", "", "", "holds no words"},
-        ProgramRefusal{"BlankWordsFile", "\r\n \r\n", "", "", "holds no words"},
-        ProgramRefusal{"TieBreakAbove32Bits", "ספר\t{clip}\t2147483648\n", "", "", "line 1: tie-break 2147483648 is outside"},
-        ProgramRefusal{"TieBreakBelow32Bits", "ספר\t{clip}\t-2147483649\n", "", "", "is outside the 32-bit range"},
-        ProgramRefusal{"LeadingBlank", " ספר\t{clip}\n", "", "", "word \" ספר\" has blanks before or after it"},
-        ProgramRefusal{"TrailingBlank", "ספר \t{clip}\n", "", "", "has blanks before or after it"},
-        ProgramRefusal{"PrefixFileInAFolder", "ספר\t{clip}\n", "ו\tsub/ve.mp3\t1\n", "", "prefix file name \"sub/ve.mp3\" is a path"},
-        ProgramRefusal{"PrefixFileLeavingTheFolder", "ספר\t{clip}\n", "ו\t..\t1\n", "", "is a path"},
-        ProgramRefusal{"PrefixFileWithBackslash", "ספר\t{clip}\n", "ו\ta\\b.mp3\t1\n", "", "is a path"},
-        ProgramRefusal{"MaxBinSizeAbove31Bits", "ספר\t{clip}\n", "", "--max-bin-size 2147483648", "is above 2147483647"}));
+    ::testing::Values(ProgramRefusal{"WordsFolder", "<folder>", "", "is not a regular file", ""},
+                      ProgramRefusal{"EmptyWordsFile", "", "", "holds no words", ""},
+                      ProgramRefusal{"BlankWordsFile", "\r\n \r\n", "", "holds no words", ""},
+                      ProgramRefusal{"TieBreakAbove32Bits", "ספר\t{clip}\t2147483648\n", "", "line 1: tie-break 2147483648 is outside", ""},
+                      ProgramRefusal{"TieBreakBelow32Bits", "ספר\t{clip}\t-2147483649\n", "", "is outside the 32-bit range", ""},
+                      ProgramRefusal{"LeadingBlank", " ספר\t{clip}\n", "", "word \" ספר\" has blanks before or after it", ""},
+                      ProgramRefusal{"TrailingBlank", "ספר \t{clip}\n", "", "has blanks before or after it", ""},
+                      ProgramRefusal{"PrefixFileInAFolder", "ספר\t{clip}\n", "ו\tsub/ve.mp3\t1\n", "prefix file name \"sub/ve.mp3\" is a path", ""},
+                      ProgramRefusal{"PrefixFileLeavingTheFolder", "ספר\t{clip}\n", "ו\t..\t1\n", "is a path", ""},
+                      ProgramRefusal{"PrefixFileWithBackslash", "ספר\t{clip}\n", "ו\ta\\b.mp3\t1\n", "is a path", ""},
+                      ProgramRefusal{"MaxBinSizeAbove31Bits", "ספר\t{clip}\n", "", "is above 2147483647", "--max-bin-size 2147483648"}),
+    [](const ::testing::TestParamInfo<ProgramRefusal>& info) { return std::string(info.param.name); });
