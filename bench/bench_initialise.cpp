@@ -36,18 +36,26 @@ Args Parse(int argc, char** argv) {
     return a;
 }
 
-ravektest::InstallationOptions NoVoiceData(uint32_t logLevel, bool database) {
+ravektest::InstallationOptions NoVoiceData(uint32_t logLevel, bool database, int extraValues = 0) {
     ravektest::InstallationOptions o;
     o.Male.Present = false;
     o.Female.Present = false;
     o.WriteDatabase = database;
     o.Registry["LogLevel"] = ravektest::RegValue::Dword(logLevel);
+    // Values the engine does not read, in a key of their own and in its main key.
+    if (extraValues > 0) {
+        for (const char* key : {"[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\Bulk]\r\n", "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice]\r\n"}) {
+            o.ExtraRegistryText += key;
+            for (int i = 0; i < extraValues / 2; ++i)
+                o.ExtraRegistryText += "\"Extra" + std::to_string(i) + "\"=\"value " + std::to_string(i) + "\"\r\n";
+        }
+    }
     return o;
 }
 
 // Initialise of fresh engine objects on one installation (construction and destruction untimed).
-Stats InProcess(const Args& args, bool database) {
-    ravektest::Installation inst(NoVoiceData(args.logLevel, database));
+Stats InProcess(const Args& args, bool database, int extraValues = 0) {
+    ravektest::Installation inst(NoVoiceData(args.logLevel, database, extraValues));
     std::vector<double> ms;
     for (int i = 0; i < args.runs + 3; ++i) {
         IAPI api;
@@ -97,6 +105,9 @@ int main(int argc, char** argv) {
     PrintStats("Initialise, no lookup database (ms)", noDb, "ms");
     Target(v, "Initialise without voice data (database present)", withDb.median, 5, "ms");
     Target(v, "Initialise without voice data (no database)", noDb.median, 5, "ms");
+    Stats bigRegistry = InProcess(args, true, 20000);
+    PrintStats("Initialise, registry file of 20,000 values (ms)", bigRegistry, "ms");
+    Target(v, "Initialise with a registry file of 20,000 values", bigRegistry.median, 100, "ms");
 
     std::printf("\n[over a private D-Bus, a fresh bus per run]\n");
     OverDBus(v, args, "Initialise", true);

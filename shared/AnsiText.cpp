@@ -41,6 +41,14 @@ char32_t DecodeByte(iconv_t cd, unsigned char byte) {
     return produced == 1 ? out[0] : kReplacement;
 }
 
+// Bytes that the system's converter leaves undefined although the code page assigns them.
+// Windows-1255 0xCA is HEBREW POINT HOLAM HASER FOR VAV (U+05BA), a vowel point like its
+// neighbours; without it a word written with it would be cut in two at a '?'.
+char32_t KnownGap(int codePage, unsigned char byte) {
+    if (codePage == 1255 && byte == 0xCA) return U'\u05BA';
+    return kReplacement;
+}
+
 // Calls `visit` with each code point of a UTF-8 text; an invalid byte sequence gives U+FFFD per
 // bad byte.
 template <typename Visit>
@@ -107,6 +115,7 @@ Codec::Codec(int codePage) : codePage_(codePage) {
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "unknown code page " + std::to_string(codePage));
     for (int b = 0; b < 256; ++b) {
         decode_[b] = b < 128 ? static_cast<char32_t>(b) : DecodeByte(cd.get(), static_cast<unsigned char>(b));
+        if (decode_[b] == kReplacement) decode_[b] = KnownGap(codePage, static_cast<unsigned char>(b));
         if (decode_[b] != kReplacement) encode_.try_emplace(decode_[b], static_cast<unsigned char>(b));
         utf8Length_[b] = static_cast<unsigned char>(g_unichar_to_utf8(decode_[b], utf8_[b].data()));
     }

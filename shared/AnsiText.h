@@ -34,6 +34,8 @@ public:
     std::string ToAnsi(std::string_view utf8) const;
     // ANSI bytes -> UTF-8; bytes that the code page leaves undefined become U+FFFD.
     std::string ToUtf8(std::string_view ansi) const;
+    // Whether the code page defines a character for the byte (false: it decodes as U+FFFD).
+    bool Defines(unsigned char byte) const { return byte < 128 || decode_[byte] != U'\uFFFD'; }
     // The byte of one character, or 63 ('?') when the code page cannot represent it.
     int CodeOf(char32_t codePoint) const;
     bool CanRepresent(std::string_view utf8) const;

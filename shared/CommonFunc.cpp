@@ -2,7 +2,6 @@
 
 #include "IniFile.h"
 #include "ManageCodePage.h"
-#include "RegistryFile.h"
 
 namespace CommonFunc {
 namespace {
@@ -24,14 +23,27 @@ std::string VariantText(const RegistryVariant& value) {
     return std::get<std::string>(value);
 }
 
+std::filesystem::path RegistryPath(RootKey root, const std::filesystem::path& localMachineFile) {
+    if (root == RootKey::CurrentUser) return RegistryFile::CurrentUserPath();
+    return localMachineFile.empty() ? RegistryFile::LocalMachinePath() : localMachineFile;
+}
+
+RegistryFile::Document LoadRegistry(RootKey root, const std::filesystem::path& localMachineFile) {
+    return RegistryFile::Document::Load(RegistryPath(root, localMachineFile), ManageCodePage::AnsiCodePageOfRegistry);
+}
+
+RegistryFile::Document LoadExistingRegistry(RootKey root, const std::filesystem::path& localMachineFile) {
+    return RegistryFile::Document::LoadExisting(RegistryPath(root, localMachineFile), ManageCodePage::AnsiCodePageOfRegistry);
+}
+
 RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName,
                                  const std::filesystem::path& localMachineFile) {
-    auto path = root == RootKey::CurrentUser  ? RegistryFile::CurrentUserPath()
-                : localMachineFile.empty() ? RegistryFile::LocalMachinePath()
-                                           : localMachineFile;
-    RegistryFile::Document doc = RegistryFile::Document::Load(path);
-    std::string key = RootName(root) + "\\" + subKey;
-    auto value = doc.Find(key, valueName);
+    return GetRegistryValue(LoadRegistry(root, localMachineFile), root, subKey, valueName);
+}
+
+RegistryVariant GetRegistryValue(const RegistryFile::Document& file, RootKey root, const std::string& subKey,
+                                 const std::string& valueName) {
+    auto value = file.Find(RootName(root) + "\\" + subKey, valueName);
     if (!value) {
         lastStatus = 2;
         return std::string{};

@@ -5,6 +5,8 @@
 #include <string>
 #include <variant>
 
+#include "RegistryFile.h"
+
 namespace CommonFunc {
 
 enum class RootKey { LocalMachine, CurrentUser };
@@ -16,9 +18,19 @@ using RegistryVariant = std::variant<std::string, int32_t>;
 // The variant as text (a number in decimal).
 std::string VariantText(const RegistryVariant& value);
 
-// `localMachineFile` replaces the default file of HKEY_LOCAL_MACHINE when not empty.
+// `localMachineFile` replaces the default file of HKEY_LOCAL_MACHINE when not empty. Reads the
+// file for this one value; a program that reads many values loads the file once (below).
 RegistryVariant GetRegistryValue(RootKey root, const std::string& subKey, const std::string& valueName,
                                  const std::filesystem::path& localMachineFile = {});
+// A value of a registry file loaded once; `root` names the file's root key.
+RegistryVariant GetRegistryValue(const RegistryFile::Document& file, RootKey root, const std::string& subKey,
+                                 const std::string& valueName);
+// The registry file of a root (`localMachineFile` as above). A REGEDIT4 file is read in the ANSI
+// code page of the language it names. LoadRegistry reads a missing file as empty;
+// LoadExistingRegistry makes it (or an unreadable one) error 75 naming the file.
+RegistryFile::Document LoadRegistry(RootKey root, const std::filesystem::path& localMachineFile = {});
+RegistryFile::Document LoadExistingRegistry(RootKey root, const std::filesystem::path& localMachineFile = {});
+std::filesystem::path RegistryPath(RootKey root, const std::filesystem::path& localMachineFile = {});
 
 // Status of the last registry read: 0 success, 2 key or value not found.
 long LastRegistryStatus();

@@ -10,6 +10,7 @@
 #include "AnsiText.h"
 #include "AtomicFile.h"
 #include "AutomationError.h"
+#include "RegularFile.h"
 
 namespace IniFile {
 namespace {
@@ -27,10 +28,15 @@ bool SameName(const std::string& a, const std::string& b) {
            });
 }
 
-std::vector<std::string> ReadLines(const std::filesystem::path& file, bool& exists) {
-    std::ifstream in(file, std::ios::binary);
-    exists = static_cast<bool>(in);
+// The file's lines. A path that is no regular file (a FIFO would block the reader forever) or
+// cannot be read reads as a missing file, as the platform's profile reader has it.
+std::vector<std::string> ReadLines(const std::filesystem::path& file, bool& exists,
+                                   RegularFile::Status* status = nullptr) {
+    RegularFile::Contents contents = RegularFile::Read(file);
+    exists = contents.State == RegularFile::Status::Read;
+    if (status) *status = contents.State;
     std::vector<std::string> lines;
+    std::istringstream in(std::move(contents.Bytes));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -68,6 +74,7 @@ ReadResult GetPrivateProfileString(const std::string& section, const std::string
     bool inSection = false;
     for (const auto& line : ReadLines(file, exists)) {
         if (auto name = SectionName(line)) {
+            if (inSection) break;  // only the first section of that name counts
             inSection = SameName(*name, ansiSection);
             continue;
         }
@@ -91,7 +98,11 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     const auto& codec = AnsiText::CodecFor(codePage);
     const std::string ansiSection = codec.ToAnsi(section), ansiKey = codec.ToAnsi(key);
     bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, exists);
+    RegularFile::Status status = RegularFile::Status::Missing;
+    std::vector<std::string> lines = ReadLines(file, exists, &status);
+    // Writing over a file that could not be read would lose its other keys.
+    if (status == RegularFile::Status::Unreadable || status == RegularFile::Status::NotRegular)
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot read " + file.string());
     if (!exists && !value) return;  // nothing to remove: do not create the file
     std::vector<std::string> out;
     bool inSection = false, sectionSeen = false, written = false;

@@ -7,6 +7,7 @@
 
 #include "CommonFunc.h"
 #include "Dictionary.h"
+#include "RegistryFile.h"
 
 namespace ManageCodePage {
 namespace {
@@ -58,35 +59,54 @@ std::string StripLocale(const std::string& posixLocale) {
     return name;
 }
 
+void FillTables(Dictionary& languageTable, Dictionary& localeTable) {
+    languageTable.Add("1", "ACP:1255;MACCP:10005;OEMCP:862;Default:040d;;1037;0;177");
+    languageTable.Add("2", "ACP:1251;MACCP:10007;OEMCP:866;Default:0419;RU;;2000;178");
+    languageTable.Add("4", "ACP:1256;MACCP:10004;OEMCP:720;Default:2c01;AR;11265;1000;178");
+    languageTable.Add("3", "ACP:1252;MACCP:10000;OEMCP:850;Default:0409;EN;1033;3000;178");
+    localeTable.Add("040d", "1");
+    localeTable.Add("0419", "2");
+    for (const char* k : {"0409", "0809", "0c09", "2809", "1009", "2409", "3c09", "4009", "3809", "1809", "2009",
+                          "4409", "1409", "3409", "4809", "1c09", "2c09", "3009"})
+        localeTable.Add(k, "3");
+    for (const char* k : {"2c01", "0001", "1401", "3c01", "0c01", "0801", "3401", "3001", "1001", "1801", "2001",
+                          "4001", "0401", "2801", "1C01", "3801", "2401"})
+        localeTable.Add(k, "4");
+}
+
+// The locale identifier of the system: the registry's language value, else the POSIX locale's.
+std::string SystemLcid(const RegistryFile::Document& registry) {
+    auto value = CommonFunc::GetRegistryValue(registry, CommonFunc::RootKey::LocalMachine,
+                                              "System\\CurrentControlSet\\Control\\Nls\\Language", "Default");
+    if (CommonFunc::LastRegistryStatus() != 0) return LcidOfPosixLocale(CurrentPosixLocale());
+    return CommonFunc::VariantText(value);
+}
+
 }  // namespace
 
 void LoadLanguageTable() {
     languages = Dictionary{};
     locales = Dictionary{};
-    languages.RemoveAll();
-    languages.Add("1", "ACP:1255;MACCP:10005;OEMCP:862;Default:040d;;1037;0;177");
-    languages.Add("2", "ACP:1251;MACCP:10007;OEMCP:866;Default:0419;RU;;2000;178");
-    languages.Add("4", "ACP:1256;MACCP:10004;OEMCP:720;Default:2c01;AR;11265;1000;178");
-    languages.Add("3", "ACP:1252;MACCP:10000;OEMCP:850;Default:0409;EN;1033;3000;178");
-    locales.Add("040d", "1");
-    locales.Add("0419", "2");
-    for (const char* k : {"0409", "0809", "0c09", "2809", "1009", "2409", "3c09", "4009", "3809", "1809", "2009",
-                          "4409", "1409", "3409", "4809", "1c09", "2c09", "3009"})
-        locales.Add(k, "3");
-    for (const char* k : {"2c01", "0001", "1401", "3c01", "0c01", "0801", "3401", "3001", "1001", "1801", "2001",
-                          "4001", "0401", "2801", "1C01", "3801", "2401"})
-        locales.Add(k, "4");
+    FillTables(languages, locales);
 }
 
 long GetSystemLanguageIndex(const std::filesystem::path& registryFile) {
-    auto value = CommonFunc::GetRegistryValue(CommonFunc::RootKey::LocalMachine,
-                                              "System\\CurrentControlSet\\Control\\Nls\\Language", "Default", registryFile);
-    std::string lcid = CommonFunc::VariantText(value);
-    if (CommonFunc::LastRegistryStatus() != 0) lcid = LcidOfPosixLocale(CurrentPosixLocale());
-    const std::string* item = locales.Find(lcid);
+    return GetSystemLanguageIndex(CommonFunc::LoadRegistry(CommonFunc::RootKey::LocalMachine, registryFile));
+}
+
+long GetSystemLanguageIndex(const RegistryFile::Document& registry) {
+    const std::string* item = locales.Find(SystemLcid(registry));
     long index = item ? ToNumber(*item) : 4;
     activeCodePage = GetLanguageAnsiCodePage(index);
     return index;
+}
+
+int AnsiCodePageOfRegistry(const RegistryFile::Document& registry) {
+    Dictionary languageTable, localeTable;
+    FillTables(languageTable, localeTable);
+    const std::string* item = localeTable.Find(SystemLcid(registry));
+    const std::string* entry = languageTable.Find(item ? *item : "4");
+    return ToNumber(entry->substr(4, entry->find(';') - 4));
 }
 
 void GetLanguageKeySuffix(long languageIndex, std::string& suffix) {

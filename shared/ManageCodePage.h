@@ -4,6 +4,10 @@
 #include <filesystem>
 #include <string>
 
+namespace RegistryFile {
+class Document;
+}
+
 namespace ManageCodePage {
 
 void LoadLanguageTable();
@@ -12,6 +16,11 @@ void LoadLanguageTable();
 // identifier derived from the POSIX locale (LC_ALL, LC_MESSAGES, LANG). 4 when not in the table.
 // `registryFile` replaces the default HKEY_LOCAL_MACHINE file when not empty.
 long GetSystemLanguageIndex(const std::filesystem::path& registryFile = {});
+// The same from a registry file already loaded.
+long GetSystemLanguageIndex(const RegistryFile::Document& registry);
+// The ANSI code page of the language a registry file names (or, without one, of the POSIX
+// locale): the code page a REGEDIT4 file is written in. Needs no loaded table.
+int AnsiCodePageOfRegistry(const RegistryFile::Document& registry);
 void GetLanguageKeySuffix(long languageIndex, std::string& suffix);
 std::string GetLanguageLcid(long languageIndex);
 long GetLanguageOffset(long languageIndex);

@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <unistd.h>
 
+#include "AnsiText.h"
 #include "AtomicFile.h"
 #include "AutomationError.h"
+#include "RegularFile.h"
 
 namespace RegistryFile {
 namespace {
@@ -105,44 +108,174 @@ std::string Escape(const std::string& s) {
 
 }  // namespace
 
-Document Document::Load(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Document{};
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return Parse(ss.str(), path.string());
+// Text decoded to UTF-8, with the lines (1-based) that held text the encoding cannot decode; those
+// parts stand as U+FFFD, so the text is valid UTF-8 whatever the file held.
+struct Document::DecodedText {
+    std::string utf8;
+    std::vector<bool> badLines;  // index = line number
+    std::string encoding;        // for messages: "UTF-8", "UTF-16LE", "Windows-1255"...
+
+    void MarkBad(std::size_t line) {
+        if (badLines.size() <= line) badLines.resize(line + 1, false);
+        badLines[line] = true;
+    }
+    bool IsBad(std::size_t line) const { return line < badLines.size() && badLines[line]; }
+};
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr int kDefaultAnsiCodePage = 1252;
+
+// Calls `line` with each line of `bytes` (split at LF, the LF left out) and its number.
+template <typename Visit>
+void ForEachLine(std::string_view bytes, Visit&& line) {
+    std::size_t number = 1, start = 0;
+    while (start <= bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) end = bytes.size();
+        line(bytes.substr(start, end - start), number++, end < bytes.size());
+        start = end + 1;
+    }
 }
 
-Document Document::Parse(const std::string& raw, const std::string& file) {
-    Document doc;
-    std::string text = raw;
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-    std::vector<std::string> lines;
-    {
-        std::string cur;
-        for (char c : text) {
-            if (c == '\n') { lines.push_back(cur); cur.clear(); }
-            else if (c != '\r') cur.push_back(c);
+Document::DecodedText DecodeUtf8(std::string_view bytes) {
+    Document::DecodedText out{{}, {}, "UTF-8"};
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
+    out.utf8.reserve(bytes.size());
+    ForEachLine(bytes, [&](std::string_view line, std::size_t number, bool ended) {
+        if (AnsiText::IsValidUtf8(line)) {
+            out.utf8.append(line);
+        } else {
+            out.MarkBad(number);
+            for (char32_t c : AnsiText::DecodeUtf8(line)) out.utf8 += AnsiText::EncodeUtf8(c);
         }
-        if (!cur.empty()) lines.push_back(cur);
+        if (ended) out.utf8.push_back('\n');
+    });
+    return out;
+}
+
+Document::DecodedText DecodeAnsi(std::string_view bytes, int codePage) {
+    const AnsiText::Codec& codec = AnsiText::CodecFor(codePage);
+    Document::DecodedText out{{}, {}, "Windows-" + std::to_string(codePage)};
+    out.utf8.reserve(bytes.size());
+    ForEachLine(bytes, [&](std::string_view line, std::size_t number, bool ended) {
+        for (unsigned char b : line)
+            if (!codec.Defines(b)) out.MarkBad(number);
+        codec.AppendUtf8(line, out.utf8);
+        if (ended) out.utf8.push_back('\n');
+    });
+    return out;
+}
+
+// UTF-16LE after its byte order mark; an unpaired surrogate or an odd last byte does not decode.
+Document::DecodedText DecodeUtf16Le(std::string_view bytes) {
+    Document::DecodedText out{{}, {}, "UTF-16LE"};
+    bytes.remove_prefix(kUtf16LeBom.size());
+    out.utf8.reserve(bytes.size());
+    std::size_t line = 1;
+    auto unit = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            out.MarkBad(line);
+            c = 0xFFFD;
+        }
+        if (c == U'\n') ++line;
+        out.utf8 += AnsiText::EncodeUtf8(c);
     }
+    if (bytes.size() % 2 != 0) out.MarkBad(line);
+    return out;
+}
+
+// Whether the first line that is not blank is the REGEDIT4 header.
+bool IsRegedit4(std::string_view bytes) {
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
+    const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && bytes.substr(first, 8) == "REGEDIT4" &&
+           (first + 8 == bytes.size() || std::string_view(" \t\r\n").find(bytes[first + 8]) != std::string_view::npos);
+}
+
+}  // namespace
+
+Document Document::Load(const std::filesystem::path& path, const AnsiCodePageOf& ansiCodePage) {
+    RegularFile::Contents file = RegularFile::Read(path);
+    if (file.State != RegularFile::Status::Read) return Document{};
+    return Decode(file.Bytes, path.string(), ansiCodePage);
+}
+
+Document Document::LoadExisting(const std::filesystem::path& path, const AnsiCodePageOf& ansiCodePage) {
+    RegularFile::Contents file = RegularFile::Read(path);
+    const std::string name = "registry file " + path.string();
+    switch (file.State) {
+    case RegularFile::Status::Read: return Decode(file.Bytes, path.string(), ansiCodePage);
+    case RegularFile::Status::Missing: RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, name + " does not exist");
+    case RegularFile::Status::NotRegular: RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, name + " is not a regular file");
+    case RegularFile::Status::Unreadable:
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, name + " cannot be read (" + file.Reason + ")");
+    }
+    return Document{};
+}
+
+Document Document::Decode(const std::string& bytes, const std::string& file, const AnsiCodePageOf& ansiCodePage) {
+    if (std::string_view(bytes).substr(0, kUtf16LeBom.size()) == kUtf16LeBom) return ParseDecoded(DecodeUtf16Le(bytes), file);
+    if (IsRegedit4(bytes)) {
+        int codePage = kDefaultAnsiCodePage;
+        if (ansiCodePage) {
+            // The ASCII parts (header, keys, names, the language value) read alike in every code
+            // page; a file that is malformed even so is reported by the real parse below.
+            DecodedText undecoded = DecodeUtf8(bytes);
+            undecoded.badLines.clear();
+            Document ascii;
+            try {
+                ascii = ParseDecoded(undecoded, file);
+            } catch (const AutomationError&) {
+            }
+            codePage = ansiCodePage(ascii);
+        }
+        return ParseDecoded(DecodeAnsi(bytes, codePage), file);
+    }
+    return ParseDecoded(DecodeUtf8(bytes), file);
+}
+
+Document Document::Parse(const std::string& text, const std::string& file) { return ParseDecoded(DecodeUtf8(text), file); }
+
+Document Document::ParseDecoded(const DecodedText& decoded, const std::string& file) {
+    Document doc;
+    std::vector<std::string_view> lines;
+    ForEachLine(decoded.utf8, [&](std::string_view line, std::size_t, bool ended) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (ended || !line.empty()) lines.push_back(line);
+    });
+    auto undecodable = [&](int lineNo, const std::string& where) {
+        Malformed(file, lineNo, "text that is not valid " + decoded.encoding + " in " + where);
+    };
     std::string currentKey;
     bool haveKey = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         int lineNo = static_cast<int>(i) + 1;
-        std::string line = lines[i];
+        std::string line(lines[i]);
         // hex data continues on the next line after a trailing backslash
         while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos && i + 1 < lines.size()) {
             line.pop_back();
             line += lines[++i];
         }
+        std::erase(line, '\r');
         size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos) continue;
         line = line.substr(first);
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
         if (line[0] == ';') continue;
         if (line == "Windows Registry Editor Version 5.00" || line == "REGEDIT4") continue;
+        const bool bad = decoded.IsBad(static_cast<std::size_t>(lineNo));
         if (line[0] == '[') {
+            if (bad) undecodable(lineNo, "key " + line);
             if (line.back() != ']') Malformed(file, lineNo, "unterminated key \"" + line + "\"");
             std::string key = line.substr(1, line.size() - 2);
             if (!key.empty() && key[0] == '-') {  // deletion marker: treat as absent
@@ -151,10 +284,7 @@ Document Document::Parse(const std::string& raw, const std::string& file) {
             }
             currentKey = key;
             haveKey = true;
-            if (!doc.HasKey(key)) {
-                doc.keys_.push_back(key);
-                doc.keyIds_.push_back(NormaliseKey(key));
-            }
+            doc.AddKey(key);
             continue;
         }
         if (!haveKey) Malformed(file, lineNo, "value outside any [key] section");
@@ -163,6 +293,7 @@ Document Document::Parse(const std::string& raw, const std::string& file) {
         if (line[0] == '@') pos = 1;
         else if (line[0] == '"') name = ReadQuoted(line, pos, file, lineNo);
         else Malformed(file, lineNo, "expected \"name\"=value");
+        if (bad) undecodable(lineNo, "value \"" + name + "\"");
         size_t eq = line.find_first_not_of(" \t", pos);
         if (eq == std::string::npos || line[eq] != '=') Malformed(file, lineNo, "missing '=' after value \"" + name + "\"");
         std::string data = line.substr(line.find_first_not_of(" \t", eq + 1) == std::string::npos ? line.size() : line.find_first_not_of(" \t", eq + 1));
@@ -175,60 +306,61 @@ Document Document::Parse(const std::string& raw, const std::string& file) {
     return doc;
 }
 
-bool Document::HasKey(const std::string& keyPath) const {
-    std::string k = NormaliseKey(keyPath);
-    return std::find(keyIds_.begin(), keyIds_.end(), k) != keyIds_.end();
+std::string Document::IdOf(const std::string& normalisedKey, const std::string& lowerName) {
+    std::string id = normalisedKey;
+    id.push_back('\0');
+    id += lowerName;
+    return id;
 }
 
-std::size_t Document::IndexOf(const std::string& normalisedKey, const std::string& lowerName) const {
-    for (std::size_t i = 0; i < entryIds_.size(); ++i)
-        if (entryIds_[i].first == normalisedKey && entryIds_[i].second == lowerName) return i;
-    return entries_.size();
+std::size_t Document::AddKey(const std::string& keyPath) {
+    auto [it, added] = keyIndex_.try_emplace(NormaliseKey(keyPath), keys_.size());
+    if (added) keys_.push_back(keyPath);
+    return it->second;
 }
+
+bool Document::HasKey(const std::string& keyPath) const { return keyIndex_.count(NormaliseKey(keyPath)) != 0; }
 
 std::optional<Value> Document::Find(const std::string& keyPath, const std::string& name) const {
-    std::size_t i = IndexOf(NormaliseKey(keyPath), Lower(name));
-    if (i == entries_.size()) return std::nullopt;
-    return entries_[i].value;
+    auto it = valueIndex_.find(IdOf(NormaliseKey(keyPath), Lower(name)));
+    if (it == valueIndex_.end()) return std::nullopt;
+    return slots_[it->second].entry->value;
 }
 
 void Document::Set(const std::string& keyPath, const std::string& name, const std::optional<Value>& value) {
-    std::string k = NormaliseKey(keyPath);
-    std::string n = Lower(name);
-    std::size_t i = IndexOf(k, n);
+    const std::string id = IdOf(NormaliseKey(keyPath), Lower(name));
+    auto it = valueIndex_.find(id);
     if (!value) {
-        if (i != entries_.size()) {
-            entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
-            entryIds_.erase(entryIds_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (it != valueIndex_.end()) {
+            slots_[it->second].entry.reset();
+            valueIndex_.erase(it);
         }
         return;
     }
-    if (std::find(keyIds_.begin(), keyIds_.end(), k) == keyIds_.end()) {
-        keys_.push_back(keyPath);
-        keyIds_.push_back(k);
+    const std::size_t key = AddKey(keyPath);
+    if (it != valueIndex_.end()) {
+        slots_[it->second].entry->value = *value;
+        return;
     }
-    if (i != entries_.size()) {
-        entries_[i].value = *value;
-    } else {
-        entries_.push_back(Entry{keyPath, name, *value});
-        entryIds_.emplace_back(std::move(k), std::move(n));
-    }
+    valueIndex_.emplace(id, slots_.size());
+    slots_.push_back(Slot{key, Entry{keyPath, name, *value}});
 }
 
 std::string Document::Serialise() const {
+    std::vector<std::vector<const Entry*>> byKey(keys_.size());
+    for (const Slot& slot : slots_)
+        if (slot.entry) byKey[slot.key].push_back(&*slot.entry);
     std::ostringstream out;
     out << "Windows Registry Editor Version 5.00\n";
     for (std::size_t k = 0; k < keys_.size(); ++k) {
         out << "\n[" << keys_[k] << "]\n";
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            const Entry& e = entries_[i];
-            if (entryIds_[i].first != keyIds_[k]) continue;
-            if (e.name.empty()) out << "@=";
-            else out << "\"" << Escape(e.name) << "\"=";
-            if (e.value.type == ValueType::String) out << "\"" << Escape(e.value.text) << "\"\n";
-            else if (e.value.type == ValueType::Dword) {
+        for (const Entry* e : byKey[k]) {
+            if (e->name.empty()) out << "@=";
+            else out << "\"" << Escape(e->name) << "\"=";
+            if (e->value.type == ValueType::String) out << "\"" << Escape(e->value.text) << "\"\n";
+            else if (e->value.type == ValueType::Dword) {
                 char buf[16];
-                std::snprintf(buf, sizeof buf, "%08x", e.value.number);
+                std::snprintf(buf, sizeof buf, "%08x", e->value.number);
                 out << "dword:" << buf << "\n";
             } else out << "hex:\n";
         }

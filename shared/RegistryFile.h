@@ -4,8 +4,10 @@
 // hex:/hex(n): for other types). Key paths and value names compare without regard to case.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace RegistryFile {
@@ -24,11 +26,27 @@ struct Entry {
     Value value;
 };
 
+class Document;
+// The ANSI code page of a REGEDIT4 file, chosen from the file itself (its language value) read
+// with its text still undecoded; only its ASCII parts are meaningful then.
+using AnsiCodePageOf = std::function<int(const Document& undecoded)>;
+
 // A parsed registry file. Parsing raises AutomationError (5) naming the file, the line and the
-// value when the text is malformed; a missing file parses as empty.
+// value when the text is malformed or does not decode.
+//
+// Encodings, as Windows writes them: a file that starts with the UTF-16LE byte order mark is
+// UTF-16LE; a "REGEDIT4" file is in an ANSI code page (`ansiCodePage`, Windows-1252 without
+// one); any other file is UTF-8 (a UTF-8 byte order mark is skipped).
 class Document {
 public:
-    static Document Load(const std::filesystem::path& path);
+    // A missing file, or a path that is no regular file, reads as empty.
+    static Document Load(const std::filesystem::path& path, const AnsiCodePageOf& ansiCodePage = {});
+    // The same, but a file that is missing, of the wrong kind or unreadable is error 75 naming it
+    // and what is wrong.
+    static Document LoadExisting(const std::filesystem::path& path, const AnsiCodePageOf& ansiCodePage = {});
+    // The file's bytes, decoded as Load decodes them.
+    static Document Decode(const std::string& bytes, const std::string& fileName, const AnsiCodePageOf& ansiCodePage = {});
+    // UTF-8 text.
     static Document Parse(const std::string& text, const std::string& fileName);
 
     bool HasKey(const std::string& keyPath) const;
@@ -40,16 +58,26 @@ public:
     // Writes the document atomically (temporary file, then rename).
     void Save(const std::filesystem::path& path) const;
 
-private:
-    // Position of a value in entries_, or entries_.size() when absent.
-    std::size_t IndexOf(const std::string& normalisedKey, const std::string& lowerName) const;
+    struct DecodedText;
 
+private:
+    static Document ParseDecoded(const DecodedText& text, const std::string& fileName);
+    // The compared form of a value's place: normalised key, NUL, lower-case name.
+    static std::string IdOf(const std::string& normalisedKey, const std::string& lowerName);
+    // Position of a key in keys_, added when new.
+    std::size_t AddKey(const std::string& keyPath);
+
+    // Keys in their first-seen spelling and order, and the values of each in their order. A
+    // deleted value leaves an empty slot (no value) so that positions stay valid; every lookup
+    // goes through the hash maps, so reading a file stays linear in its size.
     std::vector<std::string> keys_;
-    std::vector<std::string> keyIds_;  // keys_ in their compared form (normalised, lower case)
-    std::vector<Entry> entries_;
-    // entries_' key and name in their compared form: worked out once per value rather than on
-    // every comparison, so that reading a file stays linear in its size.
-    std::vector<std::pair<std::string, std::string>> entryIds_;
+    std::unordered_map<std::string, std::size_t> keyIndex_;  // normalised key -> position in keys_
+    struct Slot {
+        std::size_t key;  // position in keys_
+        std::optional<Entry> entry;
+    };
+    std::vector<Slot> slots_;
+    std::unordered_map<std::string, std::size_t> valueIndex_;  // IdOf -> position in slots_
 };
 
 // Paths of the two roots: $RAVEK_REGISTRY (default /etc/ravek/registry.reg) and

@@ -8,6 +8,8 @@
 #include "AutomationError.h"
 #include "CommonFunc.h"
 #include "ManageCodePage.h"
+#include "RegistryFile.h"
+#include "RegularFile.h"
 #include "mDump.h"
 #include "mIndexFiles.h"
 #include "mLog.h"
@@ -27,9 +29,37 @@ constexpr const char* kMainKey = "Software\\RavekVoice";
 constexpr const char* kMaleIndexVoice = "Galev";
 constexpr const char* kFemaleIndexVoice = "Sevra";
 
-// A value of the engine's HKEY_LOCAL_MACHINE registry file (see EngineState::RegistryPath).
-std::string Registry(const EngineState& state, const std::string& key, const std::string& name) {
-    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(RootKey::LocalMachine, key, name, state.RegistryPath));
+// A value of the engine's HKEY_LOCAL_MACHINE registry file, loaded once per start-up.
+std::string RegistryText(const RegistryFile::Document& registry, const std::string& key, const std::string& name) {
+    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(registry, RootKey::LocalMachine, key, name));
+}
+
+std::string RegistryFileName(const EngineState& state) {
+    return CommonFunc::RegistryPath(RootKey::LocalMachine, state.RegistryPath).string();
+}
+
+// The INI file is read key by key with the platform's reader, which takes an unreadable file for
+// a missing one; an INI file that exists but cannot be read is an error naming it instead of a
+// start-up that goes on with every INI value empty.
+void RequireReadableIni(const std::string& path) {
+    RegularFile::Contents ini = RegularFile::Read(path);
+    if (ini.State == RegularFile::Status::Unreadable)
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot read the INI file " + path + " (" + ini.Reason + ")");
+}
+
+// Fills a separator set from its INI value; a code listed twice keeps its error number (457) but
+// names where it is written.
+void FillSeparatorSet(Dictionary& set, const std::string& list, const std::string& ini, const std::string& key) {
+    if (list.empty()) return;
+    std::vector<std::string> pieces;
+    std::stringstream ss(list);
+    for (std::string piece; std::getline(ss, piece, ',');) pieces.push_back(piece);
+    if (list.back() == ',') pieces.emplace_back();
+    for (const std::string& piece : pieces)
+        if (!set.TryAdd(piece, piece))
+            RuntimeErrors::Raise(RuntimeErrors::KeyAlreadyAssociated,
+                                 "the separator code \"" + piece + "\" is listed twice in the INI file " + ini +
+                                     ", section [TXRS], key " + key + " (\"" + list + "\")");
 }
 
 // Existence checks that never raise: a path that cannot be examined (no search permission, a
@@ -44,6 +74,46 @@ bool IsFolder(const std::string& path) {
     return fs::is_directory(path, ec);
 }
 
+// How the binary files of one voice are named and reported.
+struct BinaryFileLines {
+    const char* voice;     // file name part: Galev, Sevra
+    const char* sex;       // "male", "female"
+    const char* detected;  // start of the line of a file found
+    bool write;            // whether this voice's lines are written at the log's level
+};
+
+// Checks the binary files 1..count of one voice; false when one is missing. Only the files that
+// exist are examined one by one: a run of missing numbers is reported once, by its first file's
+// line and a line naming the whole run, so an index naming file 2147483647 costs no more than
+// one naming the files that are there.
+bool DetectVoiceBinaryFiles(const EngineState& s, const BinaryFileLines& voice, int32_t count) {
+    const std::string& app = s.Settings.ApplicationPath;
+    bool complete = true;
+    auto failed = [&](int32_t n, const std::string& why) {
+        complete = false;
+        if (!voice.write) return;
+        s.Log.LogWrite(std::string("FAILED to detect ") + voice.sex + " voice binary file at " + mIndexFiles::BinFilePath(app, voice.voice, n));
+        s.Log.LogReason(why);
+    };
+    auto missingRun = [&](int64_t from, int64_t to) {
+        failed(static_cast<int32_t>(from), "no such file");
+        if (to > from && voice.write)
+            s.Log.LogWrite(std::string(voice.sex) + " voice binary files #" + std::to_string(from) + " to #" +
+                           std::to_string(to) + " do not exist");
+    };
+    int64_t expected = 1;
+    for (int32_t n : mIndexFiles::ExistingBinFileNumbers(app, voice.voice, count)) {
+        if (n > expected) missingRun(expected, n - 1);
+        const std::string path = mIndexFiles::BinFilePath(app, voice.voice, n);
+        const std::string problem = mIndexFiles::NotARegularFile(path);
+        if (!problem.empty()) failed(n, problem);
+        else if (voice.write) s.Log.LogWrite(voice.detected + std::to_string(n) + " detected at " + path);
+        expected = int64_t{n} + 1;
+    }
+    if (expected <= count) missingRun(expected, count);
+    return complete;
+}
+
 }  // namespace
 
 IAPI::IAPI() = default;
@@ -55,52 +125,79 @@ void IAPI::Initialise() {
     });
 }
 
-void IAPI::ReadSettings() {
+void IAPI::ReadSettings(const RegistryFile::Document& registry) {
     EngineState& s = state_;
     EngineSettings& set = s.Settings;
     const std::string languageKey = std::string(kMainKey) + s.LanguageKeySuffix;
+    auto Registry = [&](const std::string& key, const std::string& name) { return RegistryText(registry, key, name); };
     // The values are read in a fixed order; the log starts as soon as its folder and level are known.
-    set.MyRecordsPath = Registry(s, kMainKey, "MyRecordsPath");
-    set.ApplicationPath = Registry(s, kMainKey, "ApplicationPath");
-    set.ParametersINIFileName = Registry(s, languageKey, "ParametersINIFileName");
-    set.SequenceLen = ToLong("SequenceLen", Registry(s, kMainKey, "SequenceLen"), 4);
-    set.TimeBetweenMyFoldersCheck = ToLong("TimeBetweenMyFoldersCheck", Registry(s, kMainKey, "TimeBetweenMyFoldersCheck"), 60);
-    set.MaleVoiceName = Registry(s, languageKey, "MaleVoiceName");
-    set.FemaleVoiceName = Registry(s, languageKey, "FemaleVoiceName");
-    set.MaleVoiceName1 = Registry(s, languageKey, "MaleVoiceName1");
-    set.FemaleVoiceName1 = Registry(s, languageKey, "FemaleVoiceName1");
-    set.SystemVoicePath = Registry(s, kMainKey, "SystemVoicePath");
-    set.LogLocation = Registry(s, kMainKey, "LogLocation");
-    set.LogLevel = ToInteger("LogLevel", Registry(s, kMainKey, "LogLevel"), mLog::kTrace);
+    set.MyRecordsPath = Registry(kMainKey, "MyRecordsPath");
+    set.ApplicationPath = Registry(kMainKey, "ApplicationPath");
+    set.ParametersINIFileName = Registry(languageKey, "ParametersINIFileName");
+    set.SequenceLen = ToLong("SequenceLen", Registry(kMainKey, "SequenceLen"), 4);
+    set.TimeBetweenMyFoldersCheck = ToLong("TimeBetweenMyFoldersCheck", Registry(kMainKey, "TimeBetweenMyFoldersCheck"), 60);
+    set.MaleVoiceName = Registry(languageKey, "MaleVoiceName");
+    set.FemaleVoiceName = Registry(languageKey, "FemaleVoiceName");
+    set.MaleVoiceName1 = Registry(languageKey, "MaleVoiceName1");
+    set.FemaleVoiceName1 = Registry(languageKey, "FemaleVoiceName1");
+    set.SystemVoicePath = Registry(kMainKey, "SystemVoicePath");
+    set.LogLocation = Registry(kMainKey, "LogLocation");
+    set.LogLevel = ToInteger("LogLevel", Registry(kMainKey, "LogLevel"), mLog::kTrace);
+    // Without a log folder the log would go to the root folder: refused, naming the setting.
+    if (set.LogLocation.empty())
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "registry file " + RegistryFileName(s) +
+                                                                     " has no LogLocation under HKEY_LOCAL_MACHINE\\" + kMainKey);
     s.Log.LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
-    set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(s, kMainKey, "PlaybackAccelerationRate"), 0);
+    set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
+    RequireReadableIni(set.IniPath());
     set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
     set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
-    set.ConvertMP32WAV = ToBoolean(Registry(s, kMainKey, "ConvertMP32WAV"));
-    set.AvoidShortNames = ToBoolean(Registry(s, kMainKey, "AvoidShortNames"));
-    set.AudioSink = Registry(s, kMainKey, "AudioSink");
+    set.ConvertMP32WAV = ToBoolean(Registry(kMainKey, "ConvertMP32WAV"));
+    set.AvoidShortNames = ToBoolean(Registry(kMainKey, "AvoidShortNames"));
+    set.AudioSink = Registry(kMainKey, "AudioSink");
     if (s.LanguageClass == 3) set.MissingWordSignal = AnsiText::ToLower(set.MissingWordSignal);
 }
 
-void IAPI::ConnectDatabase() {
+// Opens the lookup database and reads its prefixes; false (logged) when either fails.
+bool IAPI::ConnectDatabase() {
     EngineState& s = state_;
     s.Prefixes = PrefixTable{};
-    s.VoiceReady[0] = s.VoiceReady[1] = true;
     std::string reason;
-    if (s.Database.DbConnect(s.Settings.DictionaryFolder(), &reason) == 0) {
-        if (s.Log.Progress()) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
-        if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage, &reason) != 0) {
-            s.VoiceReady[0] = s.VoiceReady[1] = false;
-            s.Log.LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
-            s.Log.LogReason(reason);
-        } else if (s.Log.Progress()) {
-            s.Log.LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
-        }
-    } else {
+    if (s.Database.DbConnect(s.Settings.DictionaryFolder(), &reason) != 0) {
         s.Log.LogWrite("DB Connection failed .. Assuming no smart lookup.. ");
         s.Log.LogReason(reason);
-        s.VoiceReady[0] = s.VoiceReady[1] = false;
+        return false;
     }
+    if (s.Log.Progress()) s.Log.LogWrite("DB Connection established successfully..  " + s.Elapsed());
+    if (s.Database.LoadPrefixes(s.Prefixes, s.AnsiCodePage, &reason) != 0) {
+        s.Log.LogWrite("FAILED to get profixes .. Assuming no smart lookup.. ");
+        s.Log.LogReason(reason);
+        return false;
+    }
+    if (s.Log.Progress()) s.Log.LogWrite("Prefixes were retrived ( " + std::to_string(s.Prefixes.Count) + ")" + s.Elapsed());
+    return true;
+}
+
+// A database that another program held locked at start-up is tried again before the lookups of
+// each later request, until it opens or fails for another reason; the voices whose own files
+// loaded become ready when it opens.
+void IAPI::RetryDatabaseWhenUnlocked(std::array<bool, 2> filesReady) {
+    EngineState& s = state_;
+    if (!s.Database.FailedOnLock()) return;
+    s.Database.RetryBeforeNextLookups([this, filesReady] {
+        EngineState& st = state_;
+        if (st.Log.Progress()) st.Log.LogWriteQuietly("Lookup database was locked at start-up: connecting again");
+        try {
+            if (ConnectDatabase()) {
+                st.VoiceReady[0] = filesReady[0];
+                st.VoiceReady[1] = filesReady[1];
+                return true;
+            }
+        } catch (const std::exception&) {
+            // the log could not be written: the outcome stands as it is
+        }
+        return !st.Database.FailedOnLock();
+    });
 }
 
 void IAPI::ReadSeparatorSets() {
@@ -113,15 +210,8 @@ void IAPI::ReadSeparatorSets() {
     std::string words = CommonFunc::GetIniValue(ini, "TXRS", "words");
     s.SentenceSet = std::make_shared<Dictionary>();
     s.WordSet = std::make_shared<Dictionary>();
-    auto fill = [](Dictionary& set, const std::string& list) {
-        if (list.empty()) return;
-        std::stringstream ss(list);
-        std::string piece;
-        while (std::getline(ss, piece, ',')) set.Add(piece, piece);
-        if (list.back() == ',') set.Add("", "");
-    };
-    fill(*s.SentenceSet, sentences);
-    fill(*s.WordSet, words);
+    FillSeparatorSet(*s.SentenceSet, sentences, ini, "sentences");
+    FillSeparatorSet(*s.WordSet, words, ini, "words");
 }
 
 void IAPI::LoadRecordings() {
@@ -161,8 +251,9 @@ void IAPI::LoadSystemRecordings() {
     s.LastFolderCheck = std::chrono::system_clock::now();
 }
 
-void IAPI::LoadIndexes() {
+std::array<bool, 2> IAPI::LoadIndexes() {
     EngineState& s = state_;
+    std::array<bool, 2> loaded = {true, true};
     const char* voices[2] = {kMaleIndexVoice, kFemaleIndexVoice};
     const char* sexes[2] = {"male", "female"};
     const char* headings[2] = {"Male", "Female"};
@@ -173,7 +264,7 @@ void IAPI::LoadIndexes() {
         std::string reason;
         if (mIndexFiles::LoadIndex(path, *s.IndexDictionaries[slot], s.BinFileCount[slot], s.LowerCaseWords(),
                                    s.AnsiCodePage, &reason) != 0) {
-            s.VoiceReady[slot] = false;
+            loaded[slot] = false;
             s.Log.LogWrite(std::string("FAILED to load ") + sexes[slot] + " voice index from " + path);
             s.Log.LogReason(reason);
         } else if (s.Log.Progress()) {
@@ -181,42 +272,30 @@ void IAPI::LoadIndexes() {
                            " voice after" + s.Elapsed());
         }
     }
+    return loaded;
 }
 
-void IAPI::DetectBinaryFiles() {
+std::array<bool, 2> IAPI::DetectBinaryFiles() {
     EngineState& s = state_;
+    std::array<bool, 2> found = {true, true};
     if (s.Log.Progress()) s.Log.LogWrite("Going to detect Binary files....");
-    for (int32_t n = 1; n <= s.BinFileCount[0]; ++n) {
-        std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kMaleIndexVoice, n);
-        const std::string problem = mIndexFiles::NotARegularFile(path);
-        if (problem.empty()) {
-            s.Log.LogWrite("male voice binary file #" + std::to_string(n) + " detected at " + path);
-        } else {
-            s.Log.LogWrite("FAILED to detect male voice binary file at " + path);
-            s.Log.LogReason(problem);
-            s.VoiceReady[0] = false;
-        }
-    }
-    for (int32_t n = 1; n <= s.BinFileCount[1]; ++n) {
-        std::string path = mIndexFiles::BinFilePath(s.Settings.ApplicationPath, kFemaleIndexVoice, n);
-        const std::string problem = mIndexFiles::NotARegularFile(path);
-        if (problem.empty()) {
-            if (s.Log.Progress()) s.Log.LogWrite("Female voice binary file #" + std::to_string(n) + " detected at " + path);
-        } else {
-            if (s.Log.Progress()) s.Log.LogWrite("FAILED to detect female voice binary file at " + path);
-            s.Log.LogReason(problem);
-            s.VoiceReady[1] = false;
-        }
-    }
+    // The male lines are written at every level, the female ones above level 0.
+    const BinaryFileLines lines[2] = {{kMaleIndexVoice, "male", "male voice binary file #", true},
+                                      {kFemaleIndexVoice, "female", "Female voice binary file #", s.Log.Progress()}};
+    for (int slot = 0; slot < 2; ++slot)
+        found[slot] = DetectVoiceBinaryFiles(s, lines[slot], s.BinFileCount[slot]);
     if (s.Log.Progress()) s.Log.LogWrite("Detection of binary files after " + s.Elapsed());
     s.BinFileHandles[0] = 1;
     s.BinFileHandles[1] = 2;
+    return found;
 }
 
 void IAPI::RunStartUp() {
     EngineState& s = state_;
     ManageCodePage::LoadLanguageTable();
-    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex(s.RegistryPath);
+    // The registry file is read once: every setting below comes from this one parse.
+    const RegistryFile::Document registry = CommonFunc::LoadExistingRegistry(RootKey::LocalMachine, s.RegistryPath);
+    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex(registry);
     std::string suffix;
     ManageCodePage::GetLanguageKeySuffix(s.LanguageClass, suffix);
     s.LanguageKeySuffix = suffix.empty() ? "" : "\\" + suffix;
@@ -224,7 +303,7 @@ void IAPI::RunStartUp() {
     s.LocaleId = lcid.empty() ? 0 : ToLong("locale identifier", lcid, 1037);
     s.AnsiCodePage = ManageCodePage::GetLanguageAnsiCodePage(s.LanguageClass);
     s.Log.SetLogCodePage(s.AnsiCodePage);
-    ReadSettings();
+    ReadSettings(registry);
     if (s.Log.Progress()) {
         s.StartTimer();
         s.Log.LogWrite("Initialization request arrived at " + mLog::SystemDateTimeText());
@@ -245,14 +324,21 @@ void IAPI::RunStartUp() {
     if (s.Log.Progress()) s.Log.LogWrite("My records path at " + s.Settings.MyRecordsPath + " " + s.Elapsed());
     mRecordings::EnsureVoiceFolder(s, 0);
     mRecordings::EnsureVoiceFolder(s, 1);
-    ConnectDatabase();
+    s.Database.RetryBeforeNextLookups(nullptr);
+    s.VoiceReady[0] = s.VoiceReady[1] = true;
+    const bool databaseReady = ConnectDatabase();
+    if (!databaseReady) s.VoiceReady[0] = s.VoiceReady[1] = false;
     if (!IsFile(s.Settings.IniPath()))
         mLog::RaiseEngineError(kInitialiseProc, "Ini File does not exists at " + s.Settings.IniPath(), 999);
     ReadSeparatorSets();
     LoadRecordings();
     LoadSystemRecordings();
-    LoadIndexes();
-    DetectBinaryFiles();
+    const std::array<bool, 2> indexesLoaded = LoadIndexes();
+    const std::array<bool, 2> binariesFound = DetectBinaryFiles();
+    const std::array<bool, 2> filesReady = {indexesLoaded[0] && binariesFound[0], indexesLoaded[1] && binariesFound[1]};
+    for (int slot = 0; slot < 2; ++slot)
+        if (!filesReady[slot]) s.VoiceReady[slot] = false;
+    if (!databaseReady) RetryDatabaseWhenUnlocked(filesReady);
     if (s.Log.Progress()) {
         s.Log.LogWrite(std::string(" Male Voice initiated") + (s.VoiceReady[0] ? " PROPERLY " : " >>> INPROPERLY <<< "));
         s.Log.LogWrite(std::string(" Female Voice initiated") + (s.VoiceReady[1] ? " PROPERLY" : " >>> INPROPERLY <<< "));

@@ -2,6 +2,7 @@
 // The engine's public class: the fourteen methods of the automation interface over one engine
 // object's state (EngineState) and audio (EngineAudio). Every method runs on the engine's single
 // thread; engine objects share nothing, so a process may hold several.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +10,10 @@
 
 #include "EngineAudio.h"
 #include "EngineState.h"
+
+namespace RegistryFile {
+class Document;
+}
 
 class IAPI {
 public:
@@ -45,12 +50,14 @@ public:
 
 private:
     void RunStartUp();
-    void ReadSettings();
+    void ReadSettings(const RegistryFile::Document& registry);
     void LoadRecordings();
     void LoadSystemRecordings();
-    void LoadIndexes();
-    void DetectBinaryFiles();
-    void ConnectDatabase();
+    // Per data slot: whether its index loaded, whether all its binary files exist.
+    std::array<bool, 2> LoadIndexes();
+    std::array<bool, 2> DetectBinaryFiles();
+    bool ConnectDatabase();
+    void RetryDatabaseWhenUnlocked(std::array<bool, 2> filesReady);
     void ReadSeparatorSets();
     EngineState state_;
     EngineAudio audio_{state_.Log};  // after state_: it uses the state's log

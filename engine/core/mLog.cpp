@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -28,13 +29,17 @@ std::string TimeText(const char* format) {
 
 }  // namespace
 
-// Appends one line; raises error 75 naming the file when it cannot be opened or written.
+// Appends one line; raises error 75 naming the file when it cannot be opened or written. The
+// stream buffers the line, so a full disk shows only when it is flushed and closed: both count.
 void Log::AppendLine(const std::string& line) const {
     FileHandle f(std::fopen(path_.c_str(), "ab"));
     if (!f) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + path_);
     std::string bytes = AnsiText::CodecFor(codePage_).ToAnsi(line) + "\r\n";
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot write the log file " + path_);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    const bool closed = std::fclose(f.release()) == 0;
+    if (!written || !closed)
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                             "cannot write the log file " + path_ + " (" + std::strerror(errno) + ")");
 }
 
 void Log::AppendQuietly(const std::string& line) const {

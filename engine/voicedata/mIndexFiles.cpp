@@ -229,6 +229,44 @@ std::string NotARegularFile(const std::string& path) {
     return {};
 }
 
+namespace {
+
+// n of a name "<prefix><n>.bin", n written in decimal without leading zeros; 0 when it is not one.
+int32_t BinFileNumber(std::string_view name, std::string_view prefix) {
+    constexpr std::string_view kSuffix = ".bin";
+    if (name.size() <= prefix.size() + kSuffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - kSuffix.size()) != kSuffix)
+        return 0;
+    std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
+    if (digits.front() == '0' || digits.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+    int32_t n = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    return ec == std::errc{} && end == digits.data() + digits.size() ? n : 0;
+}
+
+}  // namespace
+
+std::vector<int32_t> ExistingBinFileNumbers(const std::string& applicationPath, const std::string& voiceName,
+                                            int32_t fileCount) {
+    std::vector<int32_t> numbers;
+    const std::string prefix = "Ravek-Dict__" + voiceName + "_";
+    std::error_code ec;
+    fs::directory_iterator it(applicationPath + "/RavekDictionary", ec);
+    if (ec) {
+        for (int32_t n = 1; n <= fileCount; ++n) {
+            if (NotARegularFile(BinFilePath(applicationPath, voiceName, n)) == "no such file") break;
+            numbers.push_back(n);
+        }
+        return numbers;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        const int32_t n = BinFileNumber(it->path().filename().native(), prefix);
+        if (n >= 1 && n <= fileCount) numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n) {
     return applicationPath + "/RavekDictionary/Ravek-Dict__" + voiceName + "_" + std::to_string(n) + ".bin";
 }

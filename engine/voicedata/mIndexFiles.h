@@ -16,6 +16,12 @@ int LoadIndex(const std::string& path, Dictionary& dict, int32_t& fileCount, boo
 // Why `path` names no regular file ("no such file", "not a regular file", or the system's
 // reason); empty when it names one.
 std::string NotARegularFile(const std::string& path);
+// The numbers n in 1..fileCount that have an entry "Ravek-Dict__<voice>_<n>.bin" (of any kind)
+// in the dictionary folder, ascending. The folder is listed once, so the work is bounded by what
+// the folder holds whatever number an index names; when it cannot be listed, the numbers are
+// probed from 1 up to the first one missing.
+std::vector<int32_t> ExistingBinFileNumbers(const std::string& applicationPath, const std::string& voiceName,
+                                            int32_t fileCount);
 // "<applicationPath>/RavekDictionary/Ravek-Dict__<voice>_<n>.bin"
 std::string BinFilePath(const std::string& applicationPath, const std::string& voiceName, int32_t n);
 // "<applicationPath>/RavekDictionary/Ravek-Index__<voice>.txt"

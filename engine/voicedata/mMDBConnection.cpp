@@ -20,10 +20,14 @@ struct StatementFinaliser {
 using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinaliser>;
 
-// A database failure inside one operation, with SQLite's message; caught at the operation's edge.
+// A database failure inside one operation, with SQLite's message and result code; caught at the
+// operation's edge.
 struct DatabaseFailure {
     std::string message;
+    int code = SQLITE_ERROR;
 };
+
+bool IsLock(int code) { return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED; }
 
 // Hands the reason of a failed operation to a caller that asked for it; the failure's status.
 int Failed(std::string* reason, std::string why) {
@@ -35,7 +39,7 @@ StatementHandle Prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        throw DatabaseFailure{sqlite3_errmsg(db)};
+        throw DatabaseFailure{sqlite3_errmsg(db), sqlite3_extended_errcode(db)};
     }
     return StatementHandle(raw);
 }
@@ -55,7 +59,7 @@ public:
         int rc = sqlite3_step(st_);
         if (rc == SQLITE_ROW) return true;
         if (rc == SQLITE_DONE) return false;
-        throw DatabaseFailure{sqlite3_errmsg(sqlite3_db_handle(st_))};
+        throw DatabaseFailure{sqlite3_errmsg(sqlite3_db_handle(st_)), rc};
     }
     // A column as text; NULL reads as the empty string.
     std::string Text(int column) const {
@@ -101,6 +105,7 @@ Connection::~Connection() = default;
 
 int Connection::DbConnect(const std::string& folder, std::string* reason) {
     DbClose();
+    failedOnLock_ = false;
     std::string path = folder + kDatabaseName;
     sqlite3* raw = nullptr;
     // Read-only and never created: a missing database is a failure, not a new empty file.
@@ -114,6 +119,7 @@ int Connection::DbConnect(const std::string& folder, std::string* reason) {
         StatementUse rows(schema.get());
         if (!rows.Step()) return Failed(reason, "the schema cannot be read");
     } catch (const DatabaseFailure& e) {
+        failedOnLock_ = IsLock(e.code);
         return Failed(reason, e.message);
     }
     handles_ = std::make_unique<Handles>(Handles{std::move(db), nullptr, nullptr});
@@ -122,7 +128,8 @@ int Connection::DbConnect(const std::string& folder, std::string* reason) {
 
 void Connection::DbClose() { handles_.reset(); }
 
-int Connection::LoadPrefixes(PrefixTable& table, int codePage, std::string* reason) const {
+int Connection::LoadPrefixes(PrefixTable& table, int codePage, std::string* reason) {
+    failedOnLock_ = false;
     const auto& connection = handles_;
     if (!connection) return Failed(reason, "no database connection");
     try {
@@ -144,6 +151,7 @@ int Connection::LoadPrefixes(PrefixTable& table, int codePage, std::string* reas
         table = std::move(loaded);
         return 0;
     } catch (const DatabaseFailure& e) {
+        failedOnLock_ = IsLock(e.code);
         return Failed(reason, e.message);
     } catch (const std::exception& e) {
         return Failed(reason, e.what());
@@ -179,7 +187,16 @@ void Connection::LookupWord(const std::string& word, std::vector<PointedWords::C
     }
 }
 
+void Connection::RunPendingRetry() const {
+    if (!pendingRetry_) return;
+    // Taken out first: the step reconnects, and may ask to be run again.
+    std::function<bool()> step = std::move(pendingRetry_);
+    pendingRetry_ = nullptr;
+    if (!step()) pendingRetry_ = std::move(step);
+}
+
 ReadBatch::ReadBatch(const Connection& connection) : connection_(connection) {
+    connection_.RunPendingRetry();
     const auto& handles = connection_.handles_;
     if (!handles || !sqlite3_get_autocommit(handles->db.get())) return;
     open_ = sqlite3_exec(handles->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;

@@ -2,6 +2,7 @@
 // The lookup database (SQLite file "Ravek.db" in the dictionary folder): prefixes, per-voice
 // lookup tables of pointed words, and data versions.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,20 +29,31 @@ public:
     bool IsOpen() const { return handles_ != nullptr; }
     // Reads the prefix table in priority order; 0 on success, negative on failure, with the
     // reason in `reason` when given.
-    int LoadPrefixes(PrefixTable& table, int codePage, std::string* reason = nullptr) const;
+    int LoadPrefixes(PrefixTable& table, int codePage, std::string* reason = nullptr);
     // Candidates of the lookup table "RavekLookup_<sexWord>" for the naked spelling of `word`;
     // when found, one extra empty candidate follows the rows.
     void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,
                     const std::string& sexWord, bool& found, int codePage) const;
+    // Whether the last DbConnect or LoadPrefixes failed because another program held a lock on
+    // the database (it may well be free by the next request).
+    bool FailedOnLock() const { return failedOnLock_; }
+
+    // A start-up step that met a lock, run again before the lookups of each later request (see
+    // ReadBatch) until it returns true; an empty step cancels it.
+    void RetryBeforeNextLookups(std::function<bool()> step) { pendingRetry_ = std::move(step); }
+    void RunPendingRetry() const;
 
     struct Handles;  // the SQLite handles (database and cached statements)
 
 private:
     friend class ReadBatch;
     std::unique_ptr<Handles> handles_;
+    bool failedOnLock_ = false;
+    // Mutable: lookups see the connection as const, and running the step is part of a lookup.
+    mutable std::function<bool()> pendingRetry_;
 };
 
-// While one lives, every lookup of the connection reads from one read transaction: the database
+// Runs the connection's pending start-up retry first (see RetryBeforeNextLookups). While one lives, every lookup of the connection reads from one read transaction: the database
 // is locked and checked for changes once instead of at every query (a request makes several
 // queries per word), and the lookups of the request see one consistent state. Does nothing
 // without an open connection or when a batch is already open.

@@ -1,10 +1,14 @@
 // Start-up of the engine object on whole installations: the log it writes, the ways it fails,
 // the voice model and the small public methods around it.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "AutomationError.h"
 #include "IAPI.h"
 #include "Installation.h"
+#include "mSpeak.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;
@@ -386,6 +391,178 @@ TEST(UserWordLists, GetDictionaryWritesExactlyTheCountedWords) {
         EXPECT_THROW(api.GetWordsNumber(bad), AutomationError) << bad;
         EXPECT_THROW(api.GetDictionary(bad), AutomationError) << bad;
     }
+}
+
+
+// ---- settings and voice data as real machines have them ----
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    if (auto at = text.find(from); at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// UTF-16LE with its byte order mark (the test texts need no surrogate pairs); U+0001 stands for
+// an unpaired surrogate.
+std::string Utf16Le(const std::string& utf8) {
+    std::string out = "\xFF\xFE";
+    for (char32_t c : AnsiText::DecodeUtf8(utf8)) out += {char(c == 1 ? 0 : c & 0xFF), char(c == 1 ? 0xD8 : c >> 8)};
+    return out;
+}
+
+std::string AsRegedit4(const std::string& utf8) {
+    return AnsiText::CodecFor(1255).ToAnsi(Replace(utf8, "Windows Registry Editor Version 5.00", "REGEDIT4"));
+}
+
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+// ---- registry file encodings ----
+
+struct EncodingCase {
+    const char* name;
+    std::function<std::string(const std::string& utf8File)> encode;  // the file as the test writes it
+    bool decodes;  // else: error 5 naming the file, the line and MaleVoiceName
+};
+
+class RegistryEncoding : public ::testing::TestWithParam<EncodingCase> {};
+
+TEST_P(RegistryEncoding, HebrewNamesArriveIntactOrTheBadValueIsNamed) {
+    InstallationOptions o;
+    o.Registry["MaleVoiceName"] = RegValue::String("דן");
+    Installation inst(o);
+    const std::string utf8 = ReadFileBytes(inst.RegistryFile());
+    WriteFileBytes(inst.RegistryFile(), GetParam().encode(utf8));
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    EXPECT_EQ(e.Number(), GetParam().decodes ? 0 : 5) << e.Description();
+    if (GetParam().decodes) EXPECT_EQ(api.ListVoiceName(1), "דן");
+    const std::size_t line = std::count(utf8.begin(), utf8.begin() + utf8.find("\"MaleVoiceName\""), '\n') + 1;
+    if (!GetParam().decodes)
+        EXPECT_TRUE(AnsiText::IsValidUtf8(e.Description()) && Has(e.Description(), inst.RegistryFile().string()) &&
+                    Has(e.Description(), "line " + std::to_string(line) + ": text that is not valid ") &&
+                    Has(e.Description(), "in value \"MaleVoiceName\"")) << e.Description();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RegistryEncoding,
+    ::testing::Values(
+        EncodingCase{"Utf16LeWithBom", [](const std::string& t) { return Utf16Le(t); }, true},
+        EncodingCase{"Regedit4InWindows1255", [](const std::string& t) { return AsRegedit4(t); }, true},
+        EncodingCase{"Utf16LeLoneSurrogate", [](const std::string& t) { return Utf16Le(Replace(t, "דן", "ד\x01")); }, false},
+        EncodingCase{"Regedit4UndefinedByte", [](const std::string& t) { return Replace(AsRegedit4(t), "\xE3\xEF", "\xE3\xFF"); }, false},
+        EncodingCase{"Utf8InvalidByte", [](const std::string& t) { return Replace(t, "דן", "\xD7"); }, false}),
+    CaseName<EncodingCase>);
+
+// ---- settings and log files that cannot serve: an error naming the file, never a hang ----
+
+struct FileCase {
+    const char* name;
+    std::function<void(Installation&)> spoil;
+    int32_t number;  // 0: Initialise succeeds
+    std::string mustSay;  // "{reg}", "{ini}", "{log}" stand for the installation's paths
+};
+
+class StartUpFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(StartUpFile, FailsNamingTheFileAndWritesNothingAtTheRoot) {
+    const bool rootLogBefore = fs::exists("/Tolvin_Log.log");
+    Installation inst;
+    GetParam().spoil(inst);
+    IAPI api;
+    AutomationError e = InitialiseError(api);
+    EXPECT_EQ(e.Number(), GetParam().number) << e.Description();
+    const std::string mustSay = Replace(Replace(Replace(GetParam().mustSay, "{reg}", inst.RegistryFile().string()), "{ini}",
+                                                inst.IniPath().string()), "{log}", inst.LogFile().string());
+    EXPECT_TRUE(Has(e.Description(), mustSay)) << e.Description();
+    EXPECT_TRUE(rootLogBefore || !fs::exists("/Tolvin_Log.log"));
+}
+
+// Opening /proc/self/mem works for every user, root included; reading its first page fails.
+void Unreadable(const fs::path& file) {
+    fs::remove(file);
+    fs::create_symlink("/proc/self/mem", file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StartUpFile,
+    ::testing::Values(
+        FileCase{"RegistryMissing", [](Installation& i) { fs::remove(i.RegistryFile()); }, 75, "registry file {reg} does not exist"},
+        FileCase{"RegistryFolder", [](Installation& i) { fs::remove(i.RegistryFile()); fs::create_directory(i.RegistryFile()); },
+                 75, "registry file {reg} is not a regular file"},
+        FileCase{"RegistryUnreadable", [](Installation& i) { Unreadable(i.RegistryFile()); }, 75, "registry file {reg} cannot be read ("},
+        FileCase{"NoLogLocation", [](Installation& i) { i.Options().Registry.erase("LogLocation"); i.Write(); }, 75,
+                 "registry file {reg} has no LogLocation under HKEY_LOCAL_MACHINE\\Software\\RavekVoice"},
+        FileCase{"LogOnAFullDisk", [](Installation& i) { fs::create_symlink("/dev/full", i.LogFile()); }, 75, "cannot write the log file {log}"},
+        FileCase{"IniFifo", [](Installation& i) { fs::remove(i.IniPath()); ::mkfifo(i.IniPath().c_str(), 0600); }, 999,
+                 "Ini File does not exists at {ini}"},
+        FileCase{"IniUnreadable", [](Installation& i) { Unreadable(i.IniPath()); }, 75, "cannot read the INI file {ini}"},
+        FileCase{"RepeatedSentenceCode", [](Installation& i) { i.Options().Ini["TXRS"]["sentences"] = "46,46"; i.Write(); }, 457,
+                 "in the INI file {ini}, section [TXRS], key sentences"},
+        FileCase{"EmptyWordCodeTwice", [](Installation& i) { i.Options().Ini["TXRS"]["words"] = "32,,44,"; i.Write(); }, 457,
+                 "in the INI file {ini}, section [TXRS], key words"},
+        // Only the first section of a name is read: the faulty list after it does not count.
+        FileCase{"SecondSectionOfTheSameName", [](Installation& i) { i.Options().RawIniBytes = "[TXRS]\r\n[TXRS]\r\nwords=32,32\r\n"; i.Write(); },
+                 0, ""}),
+    CaseName<FileCase>);
+
+// ---- binary file detection bounded by the files that exist ----
+
+struct BinaryCase {
+    const char* name;
+    int32_t indexedFile;  // file number of one more index line
+    int32_t present;      // a further binary file that exists (0: none)
+    std::vector<std::string> lines;  // log messages expected; "{bin}" stands for the path up to "_"
+};
+
+class BinaryFileDetection : public ::testing::TestWithParam<BinaryCase> {};
+
+TEST_P(BinaryFileDetection, ReportsEachRunOfMissingFilesOnceAndQuickly) {
+    const BinaryCase& c = GetParam();
+    Installation inst;
+    WriteFileBytes(inst.IndexFile(0), ReadFileBytes(inst.IndexFile(0)) + "far;51;1;0;" + std::to_string(c.indexedFile) + "\r\n");
+    if (c.present) fs::copy_file(inst.BinFile(0, 1), inst.BinFile(0, c.present));
+    IAPI api;
+    const auto start = std::chrono::steady_clock::now();
+    api.Initialise();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_FALSE(api.State().VoiceReady[0]);
+    EXPECT_TRUE(api.State().VoiceReady[1]);
+    EXPECT_LT(inst.LogLines().size(), 100u);
+    for (const std::string& line : c.lines)
+        EXPECT_TRUE(inst.LogContains(Replace(line, "{bin}", (inst.DictionaryFolder() / "Ravek-Dict__Galev").string()))) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, BinaryFileDetection,
+    ::testing::Values(
+        BinaryCase{"Largest", 2147483647, 0,
+                   {"FAILED to detect male voice binary file at {bin}_2.bin", "Reason: no such file",
+                    "male voice binary files #2 to #2147483647 do not exist"}},
+        BinaryCase{"GapBeforeAFileThatExists", 3000000, 3,
+                   {"FAILED to detect male voice binary file at {bin}_2.bin", "male voice binary file #3 detected at {bin}_3.bin",
+                    "FAILED to detect male voice binary file at {bin}_4.bin", "male voice binary files #4 to #3000000 do not exist"}}),
+    CaseName<BinaryCase>);
+
+// ---- a database locked at start-up ----
+
+TEST(LockedDatabase, IsConnectedAgainAtTheNextRequest) {
+    Installation inst;
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(inst.DatabasePath().c_str(), &raw), SQLITE_OK);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> other(raw, sqlite3_close);
+    ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    IAPI api;
+    api.Initialise();
+    EXPECT_TRUE(inst.LogContains("DB Connection failed .. Assuming no smart lookup.. "));
+    EXPECT_TRUE(inst.LogContains("Reason: database is locked"));
+    mSpeak::PrepareForRender(api.State(), "שלום");  // still locked: stays off, tried again later
+    EXPECT_FALSE(api.State().VoiceReady[0]);
+    ASSERT_EQ(sqlite3_exec(other.get(), "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    mSpeak::PrepareForRender(api.State(), "שלום");
+    EXPECT_TRUE(api.State().VoiceReady[0] && api.State().VoiceReady[1]);
+    EXPECT_EQ(api.State().Prefixes.Count, static_cast<int32_t>(DefaultPrefixes().size()) - 1);
 }
 
 }  // namespace

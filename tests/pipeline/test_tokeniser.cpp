@@ -34,6 +34,11 @@ TEST_F(TokeniserTest, TextWithoutSeparatorIsOneWordAtPositionOne) {
     EXPECT_EQ(Tokens("abc"), std::vector<SpeechItem>{Item(Word, "abc", 1)});
 }
 
+TEST_F(TokeniserTest, HolamHaserForVavStaysInsideItsWord) {
+    // With "?" (63) a sentence separator, a point read as "?" would cut the word in two.
+    EXPECT_EQ(Tokens("מצוֺת", SetOf({"46", "63"}), SetOf({"32"})), std::vector<SpeechItem>{Item(Word, "מצוֺת", 1)});
+}
+
 TEST_F(TokeniserTest, SentenceAndWordBreaksAreCompactedIntoTheSentenceBreak) {
     auto tokens = Tokens("a, b", SetOf({"44"}), SetOf({"32"}));
     EXPECT_EQ(tokens, (std::vector<SpeechItem>{Item(Word, "a", 1), Item(SentenceBreak, ",", 2), Item(WordBreak, " ", 3),

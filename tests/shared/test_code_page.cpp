@@ -218,6 +218,12 @@ TEST(AnsiText, UndefinedBytesDecodeAsReplacementCharacter) {
     EXPECT_EQ(AnsiText::CharacterCount(cp.ToUtf8(all)), 255u);
 }
 
+TEST(AnsiText, HolamHaserForVavIsByte202InBothDirections) {
+    const AnsiText::Codec& cp = AnsiText::CodecFor(1255);
+    EXPECT_EQ(cp.ToUtf8("\xCA"), "\u05BA");
+    EXPECT_EQ(cp.ToAnsi("\u05BA"), "\xCA");
+}
+
 TEST(AnsiText, AppendingAnsiTextMatchesTheWholeConversion) {
     const AnsiText::Codec& codec = AnsiText::CodecFor(1255);
     std::string bytes;

@@ -269,3 +269,54 @@ TEST(VoicePackProgram, RunsFromTheCommandLine) {
     EXPECT_EQ(run(common + (folder / "words.txt").string(), output), 0) << output;
     EXPECT_TRUE(fs::exists(folder / "out" / "Ravek-Index__Galev.txt"));
 }
+
+// ---- refusals of the command line: exit 1 with a clear message, the existing voice untouched ----
+
+struct ProgramRefusal {
+    const char* name;
+    std::string words;     // words file text ("{clip}" a clip's path); "<folder>" makes --words a folder
+    std::string prefixes;  // prefixes file text, "" for none
+    std::string mustSay;
+    std::string extraArgs;
+};
+
+class VoicePackProgramRefuses : public ::testing::TestWithParam<ProgramRefusal> {};
+
+TEST_P(VoicePackProgramRefuses, ExitsOneAndLeavesTheVoiceAsItWas) {
+    const ProgramRefusal& c = GetParam();
+    const fs::path program = fs::path(RAVEK_BUILD_DIR) / "bin" / "ravek-voicepack";
+    if (!fs::exists(program)) GTEST_SKIP() << "ravek-voicepack is not built";
+    TempFolder folder;
+    VoicePack::Pack(Voice(folder / "out", {{"ספר", ravektest::kToneA}}));
+    const auto before = FolderSnapshot(folder / "out");
+    std::string words = c.words;
+    if (auto at = words.find("{clip}"); at != std::string::npos) words.replace(at, 6, Clip(ravektest::kToneB).string());
+    if (c.words == "<folder>") fs::create_directory(folder / "words");
+    else WriteFileBytes(folder / "words", words);
+    WriteFileBytes(folder / "prefixes", c.prefixes);
+    const std::string command = program.string() + " --voice Galev --sex male --data-version 3.0:x --out " + (folder / "out").string() +
+                                " --words " + (folder / "words").string() + " " + c.extraArgs +
+                                (c.prefixes.empty() ? "" : " --prefixes " + (folder / "prefixes").string()) + " 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string output(4096, '\0');
+    output.resize(std::fread(output.data(), 1, output.size(), pipe.get()));
+    const int status = ::pclose(pipe.release());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << output;
+    EXPECT_NE(output.find(c.mustSay), std::string::npos) << output;
+    EXPECT_EQ(FolderSnapshot(folder / "out"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, VoicePackProgramRefuses,
+    ::testing::Values(ProgramRefusal{"WordsFolder", "<folder>", "", "is not a regular file", ""},
+                      ProgramRefusal{"EmptyWordsFile", "", "", "holds no words", ""},
+                      ProgramRefusal{"BlankWordsFile", "\r\n \r\n", "", "holds no words", ""},
+                      ProgramRefusal{"TieBreakAbove32Bits", "ספר\t{clip}\t2147483648\n", "", "line 1: tie-break 2147483648 is outside", ""},
+                      ProgramRefusal{"TieBreakBelow32Bits", "ספר\t{clip}\t-2147483649\n", "", "is outside the 32-bit range", ""},
+                      ProgramRefusal{"LeadingBlank", " ספר\t{clip}\n", "", "word \" ספר\" has blanks before or after it", ""},
+                      ProgramRefusal{"TrailingBlank", "ספר \t{clip}\n", "", "has blanks before or after it", ""},
+                      ProgramRefusal{"PrefixFileInAFolder", "ספר\t{clip}\n", "ו\tsub/ve.mp3\t1\n", "prefix file name \"sub/ve.mp3\" is a path", ""},
+                      ProgramRefusal{"PrefixFileLeavingTheFolder", "ספר\t{clip}\n", "ו\t..\t1\n", "is a path", ""},
+                      ProgramRefusal{"PrefixFileWithBackslash", "ספר\t{clip}\n", "ו\ta\\b.mp3\t1\n", "is a path", ""},
+                      ProgramRefusal{"MaxBinSizeAbove31Bits", "ספר\t{clip}\n", "", "is above 2147483647", "--max-bin-size 2147483648"}),
+    [](const ::testing::TestParamInfo<ProgramRefusal>& info) { return std::string(info.param.name); });

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <deque>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "AnsiText.h"
 #include "AtomicFile.h"
 #include "PointedWord.h"
+#include "RegularFile.h"
 
 namespace fs = std::filesystem;
 
@@ -126,12 +128,13 @@ std::string ReadPrefix(const fs::path& file, std::size_t count) {
 }
 
 std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) Refuse("cannot read " + file.string() + ": " + std::strerror(errno));
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    RegularFile::Contents contents = RegularFile::Read(file);
+    if (contents.State == RegularFile::Status::NotRegular) Refuse(file.string() + " is not a regular file");
+    if (contents.State != RegularFile::Status::Read) Refuse("cannot read " + file.string() + ": " + contents.Reason);
+    return std::move(contents.Bytes);
 }
+
+bool IsBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 std::string Where(const std::string& origin) { return origin.empty() ? std::string() : origin + ": "; }
 
@@ -164,6 +167,11 @@ std::vector<uint64_t> CheckWords(const Options& o, const AnsiText::Codec& codec)
     for (const WordEntry& w : o.Words) {
         // ";" separates index fields, "|" the fields of the stored pointed form.
         CheckText("word", w.Word, w.Origin, codec, std::string(";|\r\n\t\0", 6));
+        // The engine looks words up exactly as the text splits them: blanks around one never match.
+        if (IsBlankByte(w.Word.front()) || IsBlankByte(w.Word.back()))
+            Refuse(Where(w.Origin) + "word \"" + w.Word + "\" has blanks before or after it");
+        if (w.TieBreak < INT32_MIN || w.TieBreak > INT32_MAX)
+            Refuse(Where(w.Origin) + "tie-break " + std::to_string(w.TieBreak) + " is outside the 32-bit range");
         if (!seen.insert(w.Word).second) {
             if (w.Word == o.DataVersion) Refuse(Where(w.Origin) + "word \"" + w.Word + "\" equals the data version");
             Refuse(Where(w.Origin) + "duplicate word \"" + w.Word + "\"");
@@ -186,6 +194,9 @@ void CheckPrefixes(const std::vector<PrefixEntry>& prefixes, const AnsiText::Cod
     for (const PrefixEntry& p : prefixes) {
         CheckText("prefix", p.Prefix, p.Origin, codec, std::string("|\r\n\t\0", 5));
         CheckText("prefix file name", p.FileName, p.Origin, codec, std::string("\r\n\t\0", 4));
+        // A name inside the system voice folder, never a path that leads out of it.
+        if (p.FileName.find_first_of("/\\") != std::string::npos || p.FileName.find("..") != std::string::npos)
+            Refuse(Where(p.Origin) + "prefix file name \"" + p.FileName + "\" is a path (\"/\", \"\\\" or \"..\")");
         if (!seen.insert(p.Prefix).second) Refuse(Where(p.Origin) + "duplicate prefix \"" + p.Prefix + "\"");
     }
 }
@@ -195,6 +206,10 @@ void CheckOptions(const Options& o, const AnsiText::Codec& codec) {
         Refuse("voice name \"" + o.Voice + "\" is empty or not usable in a file name");
     if (o.OutDir.empty()) Refuse("no output folder given");
     if (o.MaxBinSize <= kHeaderSize) Refuse("the largest binary file size must exceed the " + std::to_string(kHeaderSize) + "-byte header");
+    if (o.MaxBinSize > kLargestMaxBinSize)
+        Refuse("the largest binary file size " + std::to_string(o.MaxBinSize) + " is above " + std::to_string(kLargestMaxBinSize) +
+               " bytes, the largest the engine reads");
+    if (o.Words.empty()) Refuse("no words to pack");
     CheckVersion(o, codec);
     if (o.Prefixes) CheckPrefixes(*o.Prefixes, codec);
 }
@@ -253,6 +268,7 @@ uint32_t WriteBinFiles(const Options& o, const std::vector<Placement>& placement
                 Refuse(Where(o.Words[next].Origin) + "clip " + o.Words[next].Clip.string() + " changed while packing");
             checksum = Fnv1a(checksum, clip);
             WriteOrRefuse(out, clip);
+            if (o.Progress) o.Progress(next + 1, placements.size());
         }
     }
     return checksum;
@@ -412,6 +428,8 @@ std::vector<WordEntry> ReadWordsFile(const fs::path& file) {
         int64_t tie = f.size() == 3 ? WholeNumber(f[2], "tie-break", origin) : 1;
         words.push_back(WordEntry{f[0], clip, tie, origin});
     }
+    // An empty list would replace a voice with an empty one.
+    if (words.empty()) Refuse("words file " + file.string() + " holds no words");
     return words;
 }
 

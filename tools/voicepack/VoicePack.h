@@ -8,6 +8,7 @@
 // complete, so a refused or failed run leaves the output folder as it was.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -51,7 +52,12 @@ struct Options {
     std::filesystem::path OutDir;
     uint64_t MaxBinSize = kDefaultMaxBinSize;  // every binary file stays within this many bytes
     int CodePage = 1255;
+    // Called as clips are written (words done, words in all); may be empty.
+    std::function<void(std::size_t done, std::size_t total)> Progress;
 };
+
+// The engine reads clip positions and file numbers as 32-bit numbers: no binary file may be larger.
+inline constexpr uint64_t kLargestMaxBinSize = 2147483647;
 
 // What a pack produced.
 struct Result {
@@ -63,14 +69,17 @@ struct Result {
 };
 
 // Reads a words file: UTF-8 lines "word<TAB>clip[<TAB>tie-break]"; blank lines are skipped, a
-// relative clip path is taken relative to the words file. Raises PackError naming the line.
+// relative clip path is taken relative to the words file. Raises PackError naming the line, or
+// the file when it is no regular file or holds no words.
 std::vector<WordEntry> ReadWordsFile(const std::filesystem::path& file);
 // Reads a prefixes file: UTF-8 lines "prefix<TAB>file name<TAB>priority".
 std::vector<PrefixEntry> ReadPrefixesFile(const std::filesystem::path& file);
 
 // Packs the voice. Raises PackError (nothing in OutDir changed) when the input is refused:
-// a data version without ":", text the code page cannot represent, duplicate words, missing or
-// non-MP3 clips, a clip too large for one binary file.
+// no words, a data version without ":", text the code page cannot represent, a word with blanks
+// around it, duplicate words, a tie-break outside 32 bits, missing or non-MP3 clips, a clip too
+// large for one binary file, a prefix file name that is a path, --max-bin-size above
+// kLargestMaxBinSize.
 Result Pack(const Options& options);
 
 // True when the bytes start like an MP3 stream: an ID3v2 tag or an MPEG audio frame sync.

@@ -1,6 +1,10 @@
 // ravek-voicepack: builds a dictionary voice (index, binary files, lookup database) from a list
 // of words and their MP3 clips.
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -27,8 +31,28 @@ constexpr const char* kUsage =
     "                   path is relative to FILE; tie-break defaults to 1 (smaller wins)\n"
     "  --prefixes FILE  UTF-8 lines prefix<TAB>file name<TAB>priority; replaces the prefix table\n"
     "  --data-version   the version text; must contain \":\" (e.g. \"2.1:2024\")\n"
+    "  --max-bin-size   at most 2147483647\n"
     "\n"
     "Nothing in DIR changes when the input is refused.\n";
+
+// Progress on standard error while it is a terminal: one line rewritten in place, at most every
+// half second or each whole per cent, ended by a newline when the last clip is written.
+class ProgressLine {
+public:
+    void operator()(std::size_t done, std::size_t total) {
+        const auto now = std::chrono::steady_clock::now();
+        const std::size_t percent = total ? done * 100 / total : 100;
+        if (done != total && percent == lastPercent_ && now - lastShown_ < std::chrono::milliseconds(500)) return;
+        lastPercent_ = percent;
+        lastShown_ = now;
+        std::cerr << "\rPacking: " << done << " of " << total << " words (" << percent << "%)" << (done == total ? "\n" : "")
+                  << std::flush;
+    }
+
+private:
+    std::size_t lastPercent_ = SIZE_MAX;
+    std::chrono::steady_clock::time_point lastShown_{};
+};
 
 int UsageError(const std::string& message) {
     std::cerr << "ravek-voicepack: " << message << "\n\n" << kUsage;
@@ -61,6 +85,7 @@ int main(int argc, char** argv) {
     options.VoiceSex = *sex;
     options.DataVersion = args["--data-version"];
     options.OutDir = args["--out"];
+    if (::isatty(STDERR_FILENO)) options.Progress = ProgressLine();
     if (args.count("--max-bin-size")) {
         const std::string& text = args["--max-bin-size"];
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), options.MaxBinSize);
