@@ -409,6 +409,20 @@ TEST_F(SequencerTest, EndOfSpeechWithTheWorkingFolderAlreadyGone) {
     EXPECT_EQ(Matching(Log(), "Dump Folder cleaned in ").size(), 1u);
 }
 
+// The end of speech removes the working folder and forgets its name: a StopSpeak that follows
+// must not touch whatever has come to sit at the old path since.
+TEST_F(SequencerTest, StopSpeakAfterTheEndLeavesWhatNowSitsAtTheOldPath) {
+    Start(RealTime());
+    Speak("קצר", 1);
+    const fs::path old = State().CurrentDumpFolder;
+    PlayToTheEnd();
+    ASSERT_FALSE(fs::exists(old));
+    WriteFileBytes(old / "someone-elses.txt", "x");
+    api->StopSpeak();
+    EXPECT_TRUE(fs::exists(old / "someone-elses.txt"));
+    EXPECT_TRUE(State().CurrentDumpFolder.empty());
+}
+
 // ---- files that cannot be played ----
 
 TEST_F(SequencerTest, FilesThatCannotBePlayedAreSkippedAndTheSpeechStillEnds) {
@@ -639,9 +653,9 @@ TEST_F(SequencerTest, DetailedLogFollowsEveryStepOfPlayback) {
     Start();
     ClearLog();
     Speak("תודה שלום", 3);
+    const std::string work = State().CurrentDumpFolder;  // forgotten once the speech ends
     PlayToTheEnd();
     const auto log = Log();
-    const std::string work = State().CurrentDumpFolder;
     auto index = [&](const std::string& prefix, size_t from = 0) {
         for (size_t i = from; i < log.size(); ++i)
             if (log[i].rfind(prefix, 0) == 0) return i;

@@ -1,5 +1,8 @@
 // Producing the files of an utterance, the missing-word policy, and the Speak request around them.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -204,6 +207,48 @@ TEST_F(UtteranceTest, NextRequestRemovesOnlyTheFolderItCreated) {
     fs::create_directories(foreign);
     EXPECT_FALSE(mWorkingFolder::RemoveWorkingFolder(State().WorkingFolders, foreign.string() + "/"));
     EXPECT_TRUE(fs::is_directory(foreign));
+}
+
+// A killed service leaves folders whose lock nobody holds: the first Speak of an engine object
+// removes them, and only them. An engine object that goes away mid-speech takes its folder along.
+TEST_F(UtteranceTest, StaleWorkingFoldersGoAndAnEngineObjectTakesItsFolderAlong) {
+    Start();
+    auto folder = [&](const std::string& name, bool lockFile) {
+        fs::create_directories(tmp / name);
+        if (lockFile) WriteFileBytes(tmp / name / mWorkingFolder::kLockFileName, "");
+        return tmp / name;
+    };
+    const fs::path stale = folder("ravek0a1b2", true), plain = folder("ravek0e5f6", false),
+                   otherName = folder("ravekstuff", true), live = folder("ravek0c3d4", true);
+    const int held = ::open((live / mWorkingFolder::kLockFileName).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Speak("תודה", 1);
+    EXPECT_FALSE(fs::exists(stale));
+    for (const fs::path& kept : {live, plain, otherName}) EXPECT_TRUE(fs::exists(kept)) << kept;
+    ::close(held);
+    const fs::path mine = State().CurrentDumpFolder;
+    EXPECT_TRUE(fs::is_regular_file(mine / mWorkingFolder::kLockFileName));
+    ASSERT_FALSE(State().IsIdle);  // still playing: the main loop never ran
+    api.reset();
+    EXPECT_FALSE(fs::exists(mine));
+}
+
+// With all 4,096 short names taken in a shared temporary folder, the per-user folder below it
+// takes the working folders.
+TEST_F(UtteranceTest, ShortNamesRunOutIntoThePerUserFolder) {
+    Start(With("AvoidShortNames", "1"));
+    for (int n = 0; n < 4096; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "ravek%03x", n);
+        fs::create_directory(tmp / name);
+    }
+    auto items = Speak("תודה", 1);
+    const fs::path work = fs::path(State().CurrentDumpFolder).parent_path();
+    EXPECT_EQ(work.parent_path(), tmp / ("ravek-" + std::to_string(::geteuid())));
+    EXPECT_LE(work.filename().string().size(), 8u);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].File, State().CurrentDumpFolder + "f1.mp3");
+    EXPECT_EQ(fs::status(work.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 }  // namespace
