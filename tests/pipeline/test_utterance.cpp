@@ -143,20 +143,38 @@ TEST_F(UtteranceTest, NothingToPlayEndsTheSpeechAtOnce) {
     }
 }
 
-TEST_F(UtteranceTest, FailedCopyReturnsTheErrorWithoutEventsAndLeavesTheEngineIdle) {
+// With short names avoided, an item whose recording does not exist is skipped and logged; the
+// rest of the text is spoken.
+TEST_F(UtteranceTest, MissingRecordingsAreSkippedWhenShortNamesAreAvoided) {
     Start(With("AvoidShortNames", "1"));
     fs::remove(UserFile(0, "תודה.mp3"));
-    api->SelectVoice(1);
-    AutomationError e = ErrorOf([&] { api->Speak("תודה"); });
-    EXPECT_EQ(e.Number(), 53);
-    EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
-    EXPECT_TRUE(events.Seen.empty());
-    EXPECT_TRUE(State().IsIdle);
-    EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
-    // A missing system recording fails the same way.
+    auto items = Speak("תודה בוקר", 1);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1], Item(Word, "בוקר", 6, true, State().CurrentDumpFolder + "f1.wav", FromUserRecordings));
+    EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "WordStart 6"}));
+    EXPECT_TRUE(inst->LogContains("Recording of (תודה) not found at " + UserFile(0, "תודה.mp3") + "; the item is skipped"));
+    // A missing system recording: nothing is left to play, so the speech ends at once.
     State().Settings.MissingWordSignal = "nosuch";
-    EXPECT_EQ(ErrorOf([&] { api->Speak("אבג"); }).Number(), 53);
+    EXPECT_EQ(Speak("אבג", 1), std::vector<SpeechItem>{});
+    EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "Speechend"}));
     EXPECT_TRUE(State().IsIdle);
+    EXPECT_TRUE(State().CurrentDumpFolder.empty());
+}
+
+// Converted recordings: every item has a WAVE file of its own, also when a prefix sound and a
+// user recording (or a dictionary word) have the same text.
+TEST_F(UtteranceTest, EveryConvertedItemHasItsOwnFile) {
+    InstallationOptions o = With("ConvertMP32WAV", "1");
+    o.MaleRecordings["ו.mp3"] = kToneC;
+    o.MaleRecordings["ספר.mp3"] = kToneD;
+    Start(o);
+    auto items = Speak("ו וספר ו", 3);
+    std::vector<std::string> files;
+    for (const auto& item : items)
+        if (!item.File.empty()) files.push_back(fs::path(item.File).filename().string());
+    EXPECT_EQ(files, (std::vector<std::string>{"ו.wav", "ו~2.wav", "ספר.wav", "ו~3.wav"}));
+    const std::string work = State().CurrentDumpFolder;
+    EXPECT_NE(Bytes(work + "ו.wav"), Bytes(work + "ו~2.wav")) << "the prefix sound plays its own recording";
 }
 
 TEST_F(UtteranceTest, BusyEngineIgnoresTheRequest) {
@@ -250,5 +268,64 @@ TEST_F(UtteranceTest, ShortNamesRunOutIntoThePerUserFolder) {
     EXPECT_EQ(items[0].File, State().CurrentDumpFolder + "f1.mp3");
     EXPECT_EQ(fs::status(work.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
+
+// A temporary folder without room for the clips fails the request with error 75 naming the folder,
+// before any event, whichever way the clips are made.
+struct FullDiskCase {
+    const char* name;
+    const char* setting;  // registry value set to "1"
+    const char* text;
+    int voice;
+};
+
+class FullDiskTest : public UtteranceTest, public ::testing::WithParamInterface<FullDiskCase> {};
+
+TEST_P(FullDiskTest, ClipsThatCannotBeWrittenFailTheRequestWithError75) {
+    Start(GetParam().setting[0] ? With(GetParam().setting, "1") : InstallationOptions());
+    FullDisk full(tmp / "full");
+    if (!full.Mounted()) GTEST_SKIP() << "no right to mount a small tmpfs";
+    ::setenv("TMPDIR", full.Path().c_str(), 1);
+    api->SelectVoice(GetParam().voice);
+    AutomationError e = ErrorOf([&] { api->Speak(GetParam().text); });
+    EXPECT_EQ(e.Number(), 75);
+    EXPECT_NE(e.Description().find("working folder " + full.Path().string() + "/ravek"), std::string::npos) << e.Description();
+    EXPECT_TRUE(events.Seen.empty());
+    EXPECT_TRUE(State().IsIdle);
+    EXPECT_TRUE(State().CurrentDumpFolder.empty());
+    EXPECT_TRUE(full.HoldsOnlyTheFiller());
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, FullDiskTest,
+                         ::testing::Values(FullDiskCase{"Extracted", "", "שלום", 3},
+                                           FullDiskCase{"Copied", "AvoidShortNames", "תודה", 1},
+                                           FullDiskCase{"Converted", "ConvertMP32WAV", "תודה", 1}),
+                         [](const ::testing::TestParamInfo<FullDiskCase>& info) { return info.param.name; });
+
+// A missing word is spelled letter by letter in every language: only the Hebrew points are not
+// letters (the bytes that are points in Windows-1255 are letters in the other code pages).
+struct SpellCase {
+    const char* name;
+    int codePage;
+    const char* word;
+    std::vector<std::string> letters;
+};
+
+class SpellingTest : public UtteranceTest, public ::testing::WithParamInterface<SpellCase> {};
+
+TEST_P(SpellingTest, EveryLetterIsSpelled) {
+    Start(Policy("spell"));
+    State().AnsiCodePage = GetParam().codePage;
+    std::vector<std::string> letters;
+    for (const auto& item : Speak(GetParam().word, 1))
+        if (item.Kind == Letter) letters.push_back(item.Text);
+    EXPECT_EQ(letters, GetParam().letters);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, SpellingTest,
+    ::testing::Values(SpellCase{"Hebrew", 1255, "אָבּג", {"א", "ב", "ג"}}, SpellCase{"Russian", 1251, "Мир", {"м", "и", "р"}},
+                      SpellCase{"Arabic", 1256, "سلام", {"س", "ل", "ا", "م"}},
+                      SpellCase{"English", 1252, "Été", {"é", "t", "é"}}),
+    [](const ::testing::TestParamInfo<SpellCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -76,6 +76,26 @@ private:
     std::filesystem::path path_;
 };
 
+// A full disk: a small tmpfs mounted at a new folder `at` and filled up, so that every write into
+// it fails with "No space left on device"; unmounted on destruction. Mounting needs the right
+// to mount (root in the test machine): Mounted() tells whether it worked, and a test skips
+// otherwise.
+class FullDisk {
+public:
+    explicit FullDisk(const std::filesystem::path& at);
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::filesystem::path& Path() const { return path_; }
+    // Whether the disk holds nothing but the file that fills it.
+    bool HoldsOnlyTheFiller() const;
+
+private:
+    std::filesystem::path path_;
+    bool mounted_ = false;
+};
+
 // The 27 Hebrew letter forms (22 letters and 5 final forms), UTF-8, in alphabetical order.
 const std::vector<std::string>& HebrewLetters();
 
