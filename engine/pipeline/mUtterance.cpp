@@ -4,6 +4,7 @@
 #include <set>
 #include <system_error>
 
+#include "AnsiText.h"
 #include "AutomationError.h"
 #include "EngineState.h"
 #include "mDump.h"
@@ -79,6 +80,15 @@ bool PrepareRecordingItem(EngineState& state, TakenNames& taken, SpeechItem& ite
 }
 
 }  // namespace
+
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+    std::error_code ec;
+    if (fs::exists(fs::path(folder) / name, ec)) return folder + "/" + name;
+    const std::string lower = AnsiText::ToLower(name);
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (AnsiText::ToLower(it->path().filename().string()) == lower) return it->path().string();
+    return folder + "/" + lower;
+}
 
 bool RecordingExists(const EngineState& state, const SpeechItem& item, const std::string& source) {
     std::error_code ec;

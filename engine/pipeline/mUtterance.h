@@ -23,6 +23,9 @@ std::vector<SpeechItem> ResolveItems(EngineState& state, const std::vector<Speec
 
 // "<CurrentDumpFolder>f<n><extension>" with n the next value of DumpFileCounter.
 std::string NextNumberedName(EngineState& state, const std::string& extension);
+// The file `name` of `folder`: the name as given when it exists, else the folder's entry whose
+// name equals it without regard to case, else (found nowhere) the lower-cased name.
+std::string FileInFolder(const std::string& folder, const std::string& name);
 // Whether the recording `source` of `item` exists; when it does not, logs that the item is skipped.
 bool RecordingExists(const EngineState& state, const SpeechItem& item, const std::string& source);
 // Copies a file over an existing target. Raises error 53 naming the source when it does not exist

@@ -152,6 +152,31 @@ TEST_F(MciTest, PathsWithBlanksOpenQuotedOrNot) {
     EXPECT_EQ(Send("Open \"" + spaced.string() + " type MPEGVideo Alias Ax"), mci::MCIERR_NO_CLOSING_QUOTE);
 }
 
+// Any file name reaches the device through the media channel: blanks, quotes, tabs; and the
+// alias made from it is still one word of the command text.
+class MciPathTest : public MciTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MciPathTest, MediaChannelOpensAnyPathAndItsAliasIsOneWord) {
+    const fs::path file = dir_ / "my \"words\"" / GetParam();
+    fs::create_directories(file.parent_path());
+    fs::copy_file(Tone("t", 0.1), file);
+    media_.MediaOpen(file.string(), "Aq");
+    ASSERT_EQ(media_.LastError(), 0) << media_.LastCommand();
+    EXPECT_EQ(media_.MediaLengthFrames("Aq"), 100);
+    media_.MediaClose("Aq");
+    playlist_.ResetPlaylist();
+    playlist_.AddToPlaylist(file.string(), 1, 1);
+    const std::string alias = "A" + playlist_.MakeAlias();
+    EXPECT_EQ(alias.find_first_of(" \t\""), std::string::npos) << alias;
+    media_.MediaOpen(file.string(), alias);
+    EXPECT_EQ(media_.LastError(), 0) << media_.LastCommand();
+    EXPECT_NE(media_.MediaDeviceId(alias), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, MciPathTest,
+                         ::testing::Values("צה\"ל שלנו.wav", "\"lead.wav", "end\".wav", "a\"\"b c.wav", "tab\there.wav",
+                                           "plain.wav"));
+
 TEST_F(MciTest, ReportsTheClassicErrorCodes) {
     const std::string wav = Tone("w", 0.2);
     std::ofstream(dir_ / "empty.mp3").close();
