@@ -2,10 +2,14 @@
 // speaking through the engine service on a private bus, and how failures are reported.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +17,9 @@
 #include "PrivateBus.h"
 
 namespace fs = std::filesystem;
+using ravektest::FullDisk;
 using ravektest::Installation;
+using ravektest::WriteFileBytes;
 using ravektest::InstallationOptions;
 
 namespace {
@@ -184,6 +190,51 @@ TEST(SayRender, FailuresLeaveNoFile) {
     EXPECT_NE(run.err.find("cannot create a file beside"), std::string::npos) << run.err;
     EXPECT_TRUE(FolderContent(out.Path()).empty());
 }
+
+// --output writes only a regular file or a new name; anything else at the path stays as it was,
+// and a disk without room fails naming the file and leaves nothing behind.
+struct OutputCase {
+    const char* name;
+    std::function<bool(const fs::path&)> make;  // puts something at the path; false: cannot here
+    const char* message;
+};
+
+class SayOutputTest : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(SayOutputTest, OnlyARegularFileOrANewNameIsWritten) {
+    ravektest::TempFolder out;
+    std::optional<FullDisk> full;
+    fs::path target = out / "speech.wav";
+    if (std::string(GetParam().name) == "FullDisk") {
+        full.emplace(out / "full");
+        if (!full->Mounted()) GTEST_SKIP() << "no right to mount a small tmpfs";
+        target = full->Path() / "speech.wav";
+    } else if (!GetParam().make(target)) {
+        GTEST_SKIP() << "cannot make " << GetParam().name << " here";
+    }
+    const auto before = fs::symlink_status(target).type();
+    Installation inst;
+    SayRun run = RunSay({"--output", target.string(), "שלום"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(target.string()), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_EQ(fs::symlink_status(target).type(), before);
+    if (full) EXPECT_TRUE(full->HoldsOnlyTheFiller());
+    else EXPECT_EQ(FolderContent(out.Path()).size(), size_t{1 + (before == fs::file_type::symlink)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, SayOutputTest,
+    ::testing::Values(
+        OutputCase{"Symlink", [](const fs::path& p) { WriteFileBytes(p.parent_path() / "kept.txt", "kept");
+                                                       fs::create_symlink("kept.txt", p); return true; },
+                   "it is a symbolic link; --output writes only a regular file or a new name"},
+        OutputCase{"Folder", [](const fs::path& p) { return fs::create_directory(p); }, "it is a folder"},
+        OutputCase{"Fifo", [](const fs::path& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "it is a named pipe"},
+        OutputCase{"Device", [](const fs::path& p) { return ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+                   "it is a device"},
+        OutputCase{"FullDisk", nullptr, "No space left on device"}),
+    [](const ::testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
 
 TEST(SayBus, SpeaksThroughTheServiceAndPrintsTheEventsInOrder) {
     Installation inst;  // before the bus: the service started by the bus inherits $RAVEK_REGISTRY
