@@ -177,6 +177,26 @@ INSTANTIATE_TEST_SUITE_P(Names, MciPathTest,
                          ::testing::Values("צה\"ל שלנו.wav", "\"lead.wav", "end\".wav", "a\"\"b c.wav", "tab\there.wav",
                                            "plain.wav"));
 
+// Without a sound card or sound server the default output is a silent sink, announced in one
+// line, without the sound libraries' own error lines.
+TEST_F(MciTest, NoAudioOutputIsOneClearLine) {
+    if (fs::exists("/dev/snd") || fs::exists("/run/pulse/native")) GTEST_SKIP() << "this machine may have an audio output";
+    ravektest::TempFolder runtime;
+    const char* savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = savedRuntime ? savedRuntime : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    ::unsetenv("PULSE_SERVER");
+    mci::Devices devices;
+    devices.SetAudioSink("autoaudiosink");
+    ::testing::internal::CaptureStderr();
+    const std::string sink = devices.AudioSinkDescription();
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    if (savedRuntime) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(sink, "fakesink sync=true");
+    EXPECT_EQ(printed, "RavekVoice: no audio output could be opened; playing to fakesink sync=true\n");
+}
+
 TEST_F(MciTest, ReportsTheClassicErrorCodes) {
     const std::string wav = Tone("w", 0.2);
     std::ofstream(dir_ / "empty.mp3").close();
