@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 
 #include "mWorkingFolder.h"
 #include "PipelineFixture.h"
@@ -143,38 +144,34 @@ TEST_F(UtteranceTest, NothingToPlayEndsTheSpeechAtOnce) {
     }
 }
 
-// With short names avoided, an item whose recording does not exist is skipped and logged; the
-// rest of the text is spoken.
-TEST_F(UtteranceTest, MissingRecordingsAreSkippedWhenShortNamesAreAvoided) {
+// Short names: an item whose recording does not exist is skipped and logged, the rest is spoken;
+// with all 4,096 names taken in a shared temporary folder the per-user folder below it is used.
+TEST_F(UtteranceTest, ShortNamesSkipMissingRecordingsAndRunOutIntoThePerUserFolder) {
     Start(With("AvoidShortNames", "1"));
+    char name[16];
+    for (int n = 0; n < 4096; ++n) fs::create_directory(tmp / (std::snprintf(name, sizeof name, "ravek%03x", n), name));
     fs::remove(UserFile(0, "תודה.mp3"));
     auto items = Speak("תודה בוקר", 1);
+    const std::string work = State().CurrentDumpFolder;
+    EXPECT_EQ(fs::path(work).parent_path().parent_path(), tmp / ("ravek-" + std::to_string(::geteuid())));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[1], Item(Word, "בוקר", 6, true, State().CurrentDumpFolder + "f1.wav", FromUserRecordings));
-    EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "WordStart 6"}));
+    EXPECT_EQ(items[1], Item(Word, "בוקר", 6, true, work + "f1.wav", FromUserRecordings));
     EXPECT_TRUE(inst->LogContains("Recording of (תודה) not found at " + UserFile(0, "תודה.mp3") + "; the item is skipped"));
-    // A missing system recording: nothing is left to play, so the speech ends at once.
-    State().Settings.MissingWordSignal = "nosuch";
+    State().Settings.MissingWordSignal = "nosuch";  // nothing left to play: the speech ends at once
     EXPECT_EQ(Speak("אבג", 1), std::vector<SpeechItem>{});
     EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "Speechend"}));
-    EXPECT_TRUE(State().IsIdle);
-    EXPECT_TRUE(State().CurrentDumpFolder.empty());
 }
 
-// Converted recordings: every item has a WAVE file of its own, also when a prefix sound and a
-// user recording (or a dictionary word) have the same text.
+// Converted recordings: a prefix sound and a user recording of the same text get files of their own.
 TEST_F(UtteranceTest, EveryConvertedItemHasItsOwnFile) {
     InstallationOptions o = With("ConvertMP32WAV", "1");
     o.MaleRecordings["ו.mp3"] = kToneC;
-    o.MaleRecordings["ספר.mp3"] = kToneD;
     Start(o);
-    auto items = Speak("ו וספר ו", 3);
     std::vector<std::string> files;
-    for (const auto& item : items)
+    for (const auto& item : Speak("ו וספר ו", 3))
         if (!item.File.empty()) files.push_back(fs::path(item.File).filename().string());
     EXPECT_EQ(files, (std::vector<std::string>{"ו.wav", "ו~2.wav", "ספר.wav", "ו~3.wav"}));
-    const std::string work = State().CurrentDumpFolder;
-    EXPECT_NE(Bytes(work + "ו.wav"), Bytes(work + "ו~2.wav")) << "the prefix sound plays its own recording";
+    EXPECT_NE(Bytes(State().CurrentDumpFolder + "ו.wav"), Bytes(State().CurrentDumpFolder + "ו~2.wav"));
 }
 
 TEST_F(UtteranceTest, BusyEngineIgnoresTheRequest) {
@@ -231,101 +228,59 @@ TEST_F(UtteranceTest, NextRequestRemovesOnlyTheFolderItCreated) {
 // removes them, and only them. An engine object that goes away mid-speech takes its folder along.
 TEST_F(UtteranceTest, StaleWorkingFoldersGoAndAnEngineObjectTakesItsFolderAlong) {
     Start();
-    auto folder = [&](const std::string& name, bool lockFile) {
-        fs::create_directories(tmp / name);
-        if (lockFile) WriteFileBytes(tmp / name / mWorkingFolder::kLockFileName, "");
-        return tmp / name;
-    };
-    const fs::path stale = folder("ravek0a1b2", true), plain = folder("ravek0e5f6", false),
-                   otherName = folder("ravekstuff", true), live = folder("ravek0c3d4", true);
-    const int held = ::open((live / mWorkingFolder::kLockFileName).c_str(), O_RDONLY | O_CLOEXEC);
+    for (const char* name : {"ravek0a1b2", "ravek0c3d4", "ravekstuff"}) WriteFileBytes(tmp / name / mWorkingFolder::kLockFileName, "");
+    fs::create_directories(tmp / "ravek0e5f6");  // no lock file
+    const int held = ::open((tmp / "ravek0c3d4" / mWorkingFolder::kLockFileName).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     Speak("תודה", 1);
-    EXPECT_FALSE(fs::exists(stale));
-    for (const fs::path& kept : {live, plain, otherName}) EXPECT_TRUE(fs::exists(kept)) << kept;
     ::close(held);
+    EXPECT_FALSE(fs::exists(tmp / "ravek0a1b2"));
+    for (const char* name : {"ravek0c3d4", "ravekstuff", "ravek0e5f6"}) EXPECT_TRUE(fs::exists(tmp / name)) << name;
     const fs::path mine = State().CurrentDumpFolder;
-    EXPECT_TRUE(fs::is_regular_file(mine / mWorkingFolder::kLockFileName));
-    ASSERT_FALSE(State().IsIdle);  // still playing: the main loop never ran
-    api.reset();
+    api.reset();  // mid-speech: the main loop never ran
     EXPECT_FALSE(fs::exists(mine));
 }
 
-// With all 4,096 short names taken in a shared temporary folder, the per-user folder below it
-// takes the working folders.
-TEST_F(UtteranceTest, ShortNamesRunOutIntoThePerUserFolder) {
-    Start(With("AvoidShortNames", "1"));
-    for (int n = 0; n < 4096; ++n) {
-        char name[16];
-        std::snprintf(name, sizeof name, "ravek%03x", n);
-        fs::create_directory(tmp / name);
-    }
-    auto items = Speak("תודה", 1);
-    const fs::path work = fs::path(State().CurrentDumpFolder).parent_path();
-    EXPECT_EQ(work.parent_path(), tmp / ("ravek-" + std::to_string(::geteuid())));
-    EXPECT_LE(work.filename().string().size(), 8u);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].File, State().CurrentDumpFolder + "f1.mp3");
-    EXPECT_EQ(fs::status(work.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
-}
-
 // A temporary folder without room for the clips fails the request with error 75 naming the folder,
-// before any event, whichever way the clips are made.
-struct FullDiskCase {
-    const char* name;
-    const char* setting;  // registry value set to "1"
-    const char* text;
-    int voice;
-};
-
-class FullDiskTest : public UtteranceTest, public ::testing::WithParamInterface<FullDiskCase> {};
+// before any event, whichever way the clips are made: extracted, copied (short names), converted.
+class FullDiskTest : public UtteranceTest, public ::testing::WithParamInterface<std::tuple<const char*, const char*, int>> {};
 
 TEST_P(FullDiskTest, ClipsThatCannotBeWrittenFailTheRequestWithError75) {
-    Start(GetParam().setting[0] ? With(GetParam().setting, "1") : InstallationOptions());
+    const auto [setting, text, voice] = GetParam();
+    Start(*setting ? With(setting, "1") : InstallationOptions());
     FullDisk full(tmp / "full");
     if (!full.Mounted()) GTEST_SKIP() << "no right to mount a small tmpfs";
     ::setenv("TMPDIR", full.Path().c_str(), 1);
-    api->SelectVoice(GetParam().voice);
-    AutomationError e = ErrorOf([&] { api->Speak(GetParam().text); });
+    api->SelectVoice(voice);
+    AutomationError e = ErrorOf([&] { api->Speak(text); });
     EXPECT_EQ(e.Number(), 75);
     EXPECT_NE(e.Description().find("working folder " + full.Path().string() + "/ravek"), std::string::npos) << e.Description();
-    EXPECT_TRUE(events.Seen.empty());
-    EXPECT_TRUE(State().IsIdle);
-    EXPECT_TRUE(State().CurrentDumpFolder.empty());
+    EXPECT_TRUE(events.Seen.empty() && State().IsIdle && State().CurrentDumpFolder.empty());
     EXPECT_TRUE(full.HoldsOnlyTheFiller());
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, FullDiskTest,
-                         ::testing::Values(FullDiskCase{"Extracted", "", "שלום", 3},
-                                           FullDiskCase{"Copied", "AvoidShortNames", "תודה", 1},
-                                           FullDiskCase{"Converted", "ConvertMP32WAV", "תודה", 1}),
-                         [](const ::testing::TestParamInfo<FullDiskCase>& info) { return info.param.name; });
+                         ::testing::Values(std::tuple("", "שלום", 3), std::tuple("AvoidShortNames", "תודה", 1),
+                                           std::tuple("ConvertMP32WAV", "תודה", 1)));
 
 // A missing word is spelled letter by letter in every language: only the Hebrew points are not
 // letters (the bytes that are points in Windows-1255 are letters in the other code pages).
-struct SpellCase {
-    const char* name;
-    int codePage;
-    const char* word;
-    std::vector<std::string> letters;
-};
-
-class SpellingTest : public UtteranceTest, public ::testing::WithParamInterface<SpellCase> {};
+class SpellingTest : public UtteranceTest,
+                     public ::testing::WithParamInterface<std::tuple<int, const char*, std::vector<std::string>>> {};
 
 TEST_P(SpellingTest, EveryLetterIsSpelled) {
     Start(Policy("spell"));
-    State().AnsiCodePage = GetParam().codePage;
+    State().AnsiCodePage = std::get<0>(GetParam());
     std::vector<std::string> letters;
-    for (const auto& item : Speak(GetParam().word, 1))
+    for (const auto& item : Speak(std::get<1>(GetParam()), 1))
         if (item.Kind == Letter) letters.push_back(item.Text);
-    EXPECT_EQ(letters, GetParam().letters);
+    EXPECT_EQ(letters, std::get<2>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Languages, SpellingTest,
-    ::testing::Values(SpellCase{"Hebrew", 1255, "אָבּג", {"א", "ב", "ג"}}, SpellCase{"Russian", 1251, "Мир", {"м", "и", "р"}},
-                      SpellCase{"Arabic", 1256, "سلام", {"س", "ل", "ا", "م"}},
-                      SpellCase{"English", 1252, "Été", {"é", "t", "é"}}),
-    [](const ::testing::TestParamInfo<SpellCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Languages, SpellingTest,
+                         ::testing::Values(std::tuple(1255, "אָבּג", std::vector<std::string>{"א", "ב", "ג"}),
+                                           std::tuple(1251, "Мир", std::vector<std::string>{"м", "и", "р"}),
+                                           std::tuple(1256, "سلام", std::vector<std::string>{"س", "ل", "ا", "م"}),
+                                           std::tuple(1252, "Été", std::vector<std::string>{"é", "t", "é"})));
 
 }  // namespace

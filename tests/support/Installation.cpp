@@ -107,13 +107,10 @@ TempFolder::~TempFolder() {
 FullDisk::FullDisk(const fs::path& at) : path_(at) {
     fs::create_directories(path_);
     mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0777") == 0;
-    if (!mounted_) return;
-    const int fd = ::open((path_ / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const std::string block(4096, 'x');
-    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-    }
-    while (fd >= 0 && ::write(fd, block.data(), 1) > 0) {
-    }
+    const int fd = mounted_ ? ::open((path_ / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : -1;
+    for (size_t block = 4096; fd >= 0 && block > 0; block /= 2)  // to the last byte
+        while (::write(fd, std::string(block, 'x').data(), block) > 0) {
+        }
     if (fd >= 0) ::close(fd);
 }
 

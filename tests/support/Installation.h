@@ -76,10 +76,8 @@ private:
     std::filesystem::path path_;
 };
 
-// A full disk: a small tmpfs mounted at a new folder `at` and filled up, so that every write into
-// it fails with "No space left on device"; unmounted on destruction. Mounting needs the right
-// to mount (root in the test machine): Mounted() tells whether it worked, and a test skips
-// otherwise.
+// A full disk: a 64 KiB tmpfs mounted at `at` and filled up, unmounted on destruction. Mounting
+// needs the right to mount (root): a test skips when Mounted() is false.
 class FullDisk {
 public:
     explicit FullDisk(const std::filesystem::path& at);
@@ -88,8 +86,7 @@ public:
     FullDisk& operator=(const FullDisk&) = delete;
     bool Mounted() const { return mounted_; }
     const std::filesystem::path& Path() const { return path_; }
-    // Whether the disk holds nothing but the file that fills it.
-    bool HoldsOnlyTheFiller() const;
+    bool HoldsOnlyTheFiller() const;  // nothing but the file that fills it
 
 private:
     std::filesystem::path path_;
