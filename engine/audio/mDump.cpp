@@ -1,8 +1,15 @@
 #include "mDump.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "AutomationError.h"
 #include "EngineState.h"
@@ -56,6 +63,29 @@ std::string OutputPath(const std::string& dumpFolder, const std::string& word) {
     return folder + DumpNameOf(word) + ".mp3";
 }
 
+// A clip that could not be written into the working folder.
+struct ClipWriteError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+void WriteClip(const std::string& path, const std::vector<char>& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw ClipWriteError(std::string("cannot create ") + path + ": " + std::strerror(errno));
+    std::size_t done = 0;
+    int error = 0;
+    while (done < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR) error = errno;
+        else if (n == 0) error = ENOSPC;
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        ::unlink(path.c_str());  // half a clip would play as noise
+        throw ClipWriteError("cannot write " + path + ": " + std::strerror(error));
+    }
+}
+
 void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
     const int slot = EngineState::DataSlot(voice);
     if (slot > 1) RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice " + std::to_string(voice + 1) + " has no dictionary");
@@ -63,7 +93,25 @@ void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, c
     if (dumpFolder.empty() || !fs::is_directory(dumpFolder, ec))
         RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "dump folder \"" + dumpFolder + "\" does not exist");
     const ClipLocation clip = LocateClip(state, voice, word);
-    mIndexFiles::ExtractClip(clip.BinPath, clip.Position, clip.Length, OutputPath(dumpFolder, word));
+    WriteClip(OutputPath(dumpFolder, word), mIndexFiles::ReadClip(clip.BinPath, clip.Position, clip.Length));
+}
+
+// Extracts, logging a failure; a clip that cannot be written is raised when `raiseWriteErrors`.
+void Dump(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word, bool raiseWriteErrors) {
+    const bool detailed = state.Log.Detail();
+    if (detailed) state.Log.LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
+    try {
+        Extract(state, dumpFolder, voice, word);
+    } catch (const std::exception& e) {
+        // The caller gets no error (the pipeline meets the missing file later), but the failure
+        // is on record.
+        state.Log.LogWriteQuietly("Dump word (" + word + ") FAILED: " + e.what());
+        if (raiseWriteErrors && dynamic_cast<const ClipWriteError*>(&e))
+            RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                                 "cannot write the clips of the request into the working folder " + dumpFolder + ": " + e.what());
+        return;
+    }
+    if (detailed) state.Log.LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
 }
 
 }  // namespace
@@ -92,20 +140,11 @@ std::string DumpNameOf(const std::string& word) {
 }
 
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
-    const bool detailed = state.Log.Detail();
-    if (detailed) state.Log.LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
-    try {
-        Extract(state, dumpFolder, voice, word);
-    } catch (const std::exception& e) {
-        // The caller gets no error (the pipeline meets the missing file later), but the failure
-        // is on record.
-        try {
-            state.Log.LogWrite("Dump word (" + word + ") FAILED: " + e.what());
-        } catch (...) {
-        }
-        return;
-    }
-    if (detailed) state.Log.LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
+    Dump(state, dumpFolder, voice, word, false);
+}
+
+void DumpFileForSpeech(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
+    Dump(state, dumpFolder, voice, word, true);
 }
 
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state) {

@@ -16,6 +16,9 @@ std::string DumpNameOf(const std::string& word);
 // to the caller: a failure (word not in the index, missing folder or binary file, bad entry)
 // writes no file and logs "Dump word (<word>) FAILED: <reason>".
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word);
+// DumpFile for the speech pipeline: the same, except that a clip that cannot be written into the
+// folder (a full disk) raises error 75 naming the folder, since no clip of the request could play.
+void DumpFileForSpeech(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word);
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state);
 
 // Where the clip of `word` lies in the binary files of `voice`'s data slot: the bytes

@@ -1,5 +1,6 @@
 #include "mHook.h"
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <random>
@@ -16,8 +17,9 @@ int32_t Increment(int32_t value, const char* what) {
     return value + 1;
 }
 
+// Aliases are single words of the command text: white space and quotes of a file name are left out.
 std::string WithoutBlanks(std::string text) {
-    std::erase(text, ' ');
+    std::erase_if(text, [](char c) { return c == '"' || std::isspace(static_cast<unsigned char>(c)); });
     return text;
 }
 

@@ -6,10 +6,10 @@
 
 namespace mMADLIB {
 
-void ConvertMp3ToWav(const std::string& input, const std::string& output) {
+int32_t ConvertMp3ToWav(const std::string& input, const std::string& output) {
     // File names on this platform are UTF-8 byte strings and go to the decoder unchanged.
     std::array<char, kDecoderStatusSize> status{};
-    (void)CbMpegAudioDecoder(input.c_str(), output.c_str(), status.data());
+    return CbMpegAudioDecoder(input.c_str(), output.c_str(), status.data());
 }
 
 }  // namespace mMADLIB

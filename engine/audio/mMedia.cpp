@@ -30,9 +30,13 @@ std::string PositionText(const Position& p) {
     return std::get<std::string>(p);
 }
 
-// Paths with blanks are quoted so that the command text stays unambiguous.
+// A path with white space or quote characters is written in quotes, its quotes doubled, so that
+// any path reaches the device intact and the command text stays unambiguous.
 std::string CommandPath(const std::string& path) {
-    return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
+    if (path.find_first_of(" \t\n\r\v\f\"") == std::string::npos) return path;
+    std::string quoted = "\"";
+    for (char c : path) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
 }
 
 // The number at the start of the text (leading blanks skipped), rounded to a 32-bit integer.

@@ -9,6 +9,7 @@
 #include "EngineState.h"
 #include "EngineAudio.h"
 #include "mLog.h"
+#include "mWorkingFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -58,22 +59,12 @@ std::optional<PlayedItem> Played(const EngineState& state, const SpeechItem& ite
 
 bool RaisesWordStart(ItemKind kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
 
-// Removes the working folder of an utterance. A symbolic link is removed itself, never followed;
-// errors are ignored (the folder may then remain).
-void RemoveWorkingFolder(const std::string& folder, bool filesFirst) {
-    std::string path = folder;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (path.empty() || path == "/") return;
-    std::error_code ec;
-    const fs::file_status status = fs::symlink_status(path, ec);
-    if (ec || !fs::exists(status)) return;
-    if (filesFirst && fs::is_directory(status)) {
-        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code entryError;
-            if (!fs::is_directory(it->symlink_status(entryError))) fs::remove(it->path(), entryError);
-        }
-    }
-    fs::remove_all(path, ec);
+// Removes the working folder of a speech that ended or was stopped, through the engine's one
+// guarded remover (only a folder this engine object made, still the same folder), and forgets its
+// name so that nothing later acts on whatever comes to sit at that path.
+void RemoveSpeechFolder(EngineState& state, std::string folder) {
+    mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, folder);
+    if (state.CurrentDumpFolder == folder) state.CurrentDumpFolder.clear();
 }
 
 bool FolderExists(const std::string& folder) {
@@ -158,10 +149,10 @@ void EndOfSpeech(EngineState& state, EngineAudio& audio) {
     if (state.Log.Detail()) Log(state, "Speech End Raised in " + state.Elapsed());
     if (FolderExists(folder)) {
         CloseDevice(audio, alias);
-        RemoveWorkingFolder(folder, true);
     } else {
         CloseDeviceQuietly(audio, alias);
     }
+    RemoveSpeechFolder(state, folder);
     if (state.Log.Detail()) Log(state, "Dump Folder cleaned in " + state.Elapsed());
 }
 
@@ -271,10 +262,10 @@ int32_t StopSpeak(EngineState& state, EngineAudio& audio) {
     // The device is closed and Speechend raised in every case, so the engine is idle again.
     if (FolderExists(state.CurrentDumpFolder)) {
         CloseCurrentDevice(audio);
-        RemoveWorkingFolder(state.CurrentDumpFolder, false);
     } else {
         CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
     }
+    RemoveSpeechFolder(state, state.CurrentDumpFolder);
     RaiseSpeechEnd(state, audio);
     if (state.Log.Detail()) Log(state, "Stop Speak Done in  " + state.Elapsed());
     state.Log.ProcExit(trace, mLog::kTrace);

@@ -83,6 +83,7 @@ void EndRequest(EngineState& state, EngineAudio& audio, bool speechStarted) {
         state.IsIdle = true;
     }
     mWorkingFolder::RemoveWorkingFolder(state.WorkingFolders, state.CurrentDumpFolder);
+    state.CurrentDumpFolder.clear();
 }
 
 std::vector<SpeechItem> MatchedItems(EngineState& state, const std::string& text, const Dictionary& sentenceSet,

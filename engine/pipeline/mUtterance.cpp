@@ -1,8 +1,10 @@
 #include "mUtterance.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
+#include "AnsiText.h"
 #include "AutomationError.h"
 #include "EngineState.h"
 #include "mDump.h"
@@ -16,48 +18,85 @@ namespace mUtterance {
 
 namespace {
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
+// The WAVE files converted for one request, by path: every item gets a file of its own, so two
+// items whose names would meet (a prefix sound and a user recording of the same text) never
+// share one.
+using TakenNames = std::set<std::string>;
+
+// "<folder><stem>.wav", or "<folder><stem>~<n>.wav" with the first n from 2 not yet taken.
+std::string OwnWaveName(TakenNames& taken, const std::string& folder, const std::string& stem) {
+    std::string name = folder + stem + ".wav";
+    for (int n = 2; !taken.insert(name).second; ++n) name = folder + stem + "~" + std::to_string(n) + ".wav";
+    return name;
+}
+
+std::string WithoutMp3Extension(const std::string& path) {
+    return path.ends_with(".mp3") ? path.substr(0, path.size() - 4) : path;
+}
+
+// With short names avoided, the item plays a numbered copy of `source`. A recording that does not
+// exist skips the item (false), logged, as the hand-off skips a sound without a name.
+bool CopyToNumberedName(EngineState& state, SpeechItem& item, const std::string& source, const std::string& extension) {
+    if (!RecordingExists(state, item, source)) return false;
+    item.File = NextNumberedName(state, extension);
+    CopyOver(source, item.File);
+    return true;
 }
 
 // A clip of the voice's recorded dictionary, extracted into the working folder.
-void PrepareDictionaryItem(EngineState& state, SpeechItem& item, const std::string& source) {
+bool PrepareDictionaryItem(EngineState& state, TakenNames& taken, SpeechItem& item, const std::string& source) {
     const EngineSettings& set = state.Settings;
-    mDump::DumpFile(state, state.CurrentDumpFolder, state.ActiveVoice, item.Text);
+    mDump::DumpFileForSpeech(state, state.CurrentDumpFolder, state.ActiveVoice, item.Text);
     if (set.ConvertMP32WAV) {
-        const std::string target = set.AvoidShortNames ? NextNumberedName(state, ".wav") : ReplaceAll(source, ".mp3", ".wav");
+        const std::string target = set.AvoidShortNames ? NextNumberedName(state, ".wav")
+                                                       : OwnWaveName(taken, "", WithoutMp3Extension(source));
         ConvertMp3ToWav(state, source, target);
         item.File = target;
     } else if (set.AvoidShortNames) {
-        item.File = NextNumberedName(state, ".mp3");
-        CopyOver(source, item.File);
+        return CopyToNumberedName(state, item, source, ".mp3");
     }
+    return true;
 }
 
 // A user recording, or the recording of a prefix sound.
-void PrepareRecordingItem(EngineState& state, SpeechItem& item, const std::string& source) {
+bool PrepareRecordingItem(EngineState& state, TakenNames& taken, SpeechItem& item, const std::string& source) {
     const EngineSettings& set = state.Settings;
     if (source.find(".wav") != std::string::npos) {
-        if (set.AvoidShortNames) {
-            item.File = NextNumberedName(state, ".wav");
-            CopyOver(source, item.File);
-        }
+        if (set.AvoidShortNames) return CopyToNumberedName(state, item, source, ".wav");
     } else if (!set.ConvertMP32WAV) {
-        if (set.AvoidShortNames) {
-            item.File = NextNumberedName(state, ".mp3");
-            CopyOver(source, item.File);
-        }
+        if (set.AvoidShortNames) return CopyToNumberedName(state, item, source, ".mp3");
     } else {
-        const std::string target =
-            set.AvoidShortNames ? NextNumberedName(state, ".wav") : state.CurrentDumpFolder + item.Text + ".wav";
+        const std::string target = set.AvoidShortNames ? NextNumberedName(state, ".wav")
+                                                       : OwnWaveName(taken, state.CurrentDumpFolder, item.Text);
         ConvertMp3ToWav(state, source, target);
         item.File = target;
     }
+    return true;
+}
+
+[[noreturn]] void RaiseFolderFull(const EngineState& state, const std::string& what) {
+    RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                         "cannot write the clips of the request into the working folder " + state.CurrentDumpFolder + ": " + what);
 }
 
 }  // namespace
+
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+    std::error_code ec;
+    if (fs::exists(fs::path(folder) / name, ec)) return folder + "/" + name;
+    const std::string lower = AnsiText::ToLower(name);
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (AnsiText::ToLower(it->path().filename().string()) == lower) return it->path().string();
+    return folder + "/" + lower;
+}
+
+bool RecordingExists(const EngineState& state, const SpeechItem& item, const std::string& source) {
+    std::error_code ec;
+    if (!source.empty() && fs::is_regular_file(source, ec)) return true;
+    state.Log.LogWriteQuietly("Recording of (" + item.Text + ") not found" + (source.empty() ? "" : " at " + source) +
+                              "; the item is skipped");
+    return false;
+}
 
 std::string NextNumberedName(EngineState& state, const std::string& extension) {
     if (state.DumpFileCounter == INT32_MAX) RuntimeErrors::Raise(RuntimeErrors::Overflow, "too many files in one utterance");
@@ -70,24 +109,32 @@ void CopyOver(const std::string& source, const std::string& target) {
     if (source.empty() || !fs::is_regular_file(source, ec))
         RuntimeErrors::Raise(RuntimeErrors::FileNotFound, source.empty() ? "no recording to copy to " + target : source);
     fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
-    if (ec) RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError, "cannot copy " + source + " to " + target + ": " + ec.message());
+    if (ec) {
+        const std::string reason = ec.message();
+        fs::remove(target, ec);  // half a copy would play as noise
+        RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
+                             "cannot write the clips of the request into the working folder " +
+                                 fs::path(target).parent_path().string() + "/: cannot copy " + source + ": " + reason);
+    }
 }
 
 void ConvertMp3ToWav(const EngineState& state, const std::string& source, const std::string& target) {
+    constexpr int32_t kOutputNotWritable = 3;
+    int32_t result = 0;
     try {
-        mMADLIB::ConvertMp3ToWav(source, target);
+        result = mMADLIB::ConvertMp3ToWav(source, target);
     } catch (const std::exception& e) {
-        // The decoder's outcome is not examined; a failed conversion shows as a missing file.
-        try {
-            state.Log.LogWrite("Conversion of " + source + " to " + target + " FAILED: " + e.what());
-        } catch (...) {
-        }
+        // A recording that cannot be decoded shows as a missing file at playback; only a working
+        // folder that cannot take the file fails the request.
+        state.Log.LogWriteQuietly("Conversion of " + source + " to " + target + " FAILED: " + e.what());
     }
+    if (result == kOutputNotWritable) RaiseFolderFull(state, "cannot write " + target);
 }
 
 std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input) {
     std::vector<SpeechItem> output;
     output.reserve(input.size());
+    TakenNames taken;
     for (const SpeechItem& item : input) {
         if (item.Kind == ItemKind::Word && !item.Found) {
             mMissingWord::ExpandMissingWord(state, item, output);
@@ -95,8 +142,10 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
         }
         output.push_back(item);
         SpeechItem& copy = output.back();
-        if (item.Source == ItemSource::FromDictionary) PrepareDictionaryItem(state, copy, item.File);
-        else if (item.Source == ItemSource::FromUserRecordings) PrepareRecordingItem(state, copy, item.File);
+        bool keep = true;
+        if (item.Source == ItemSource::FromDictionary) keep = PrepareDictionaryItem(state, taken, copy, item.File);
+        else if (item.Source == ItemSource::FromUserRecordings) keep = PrepareRecordingItem(state, taken, copy, item.File);
+        if (!keep) output.pop_back();
     }
     return output;
 }

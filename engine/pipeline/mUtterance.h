@@ -1,7 +1,10 @@
 #pragma once
 // Last phase of utterance preparation: every item that will be played gets a playable file in the
-// request's working folder (dictionary clips extracted, MP3 converted to WAVE when configured,
-// numbered copies when short names are avoided); missing words go to the missing-word policy.
+// request's working folder (dictionary clips extracted, MP3 converted to WAVE when configured -
+// a file of its own for every item -, numbered copies when short names are avoided: an item
+// whose recording does not exist is then skipped and logged); missing words go to the
+// missing-word policy. A working folder that cannot take the files (a full disk) fails the
+// request with error 75 naming the folder.
 #include <string>
 #include <vector>
 
@@ -20,10 +23,17 @@ std::vector<SpeechItem> ResolveItems(EngineState& state, const std::vector<Speec
 
 // "<CurrentDumpFolder>f<n><extension>" with n the next value of DumpFileCounter.
 std::string NextNumberedName(EngineState& state, const std::string& extension);
+// The file `name` of `folder`: the name as given when it exists, else the folder's entry whose
+// name equals it without regard to case, else (found nowhere) the lower-cased name.
+std::string FileInFolder(const std::string& folder, const std::string& name);
+// Whether the recording `source` of `item` exists; when it does not, logs that the item is skipped.
+bool RecordingExists(const EngineState& state, const SpeechItem& item, const std::string& source);
 // Copies a file over an existing target. Raises error 53 naming the source when it does not exist
-// (an empty source names no file) and error 75 when the copy fails.
+// (an empty source names no file) and error 75 when the copy fails (a full working folder).
 void CopyOver(const std::string& source, const std::string& target);
-// MP3 to WAVE through the decoder; the outcome is not examined (a failure leaves no target).
+// MP3 to WAVE through the decoder. A recording that cannot be decoded leaves no target (the media
+// layer meets a missing file); a target that cannot be written raises error 75 naming the
+// working folder.
 void ConvertMp3ToWav(const EngineState& state, const std::string& source, const std::string& target);
 
 // Whether the playback hand-off would find anything to play in `utterance`: an item with text

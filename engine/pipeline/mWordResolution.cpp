@@ -1,11 +1,14 @@
 #include "mWordResolution.h"
 
+#include "mUtterance.h"
+
 #include <algorithm>
 
 #include "AnsiText.h"
 #include "EngineState.h"
 #include "mDump.h"
 #include "mMDBConnection.h"
+#include "mUtterance.h"
 
 namespace mWordResolution {
 
@@ -233,7 +236,7 @@ bool SequenceMatcher::MatchSequence(int64_t n, std::size_t& i, std::vector<Speec
                 item.Kind = split.Kinds[part];
                 if (part == 0) {
                     const std::string& fileName = state_.Prefixes.Prefixes.Item(split.Parts[0]);
-                    item.File = SystemVoiceFolder(state_) + "/" + AnsiText::ToLower(fileName);
+                    item.File = mUtterance::FileInFolder(SystemVoiceFolder(state_), fileName);
                 } else {
                     item.File = ItemFileFor(state_, item.Text, split.Kinds[part], split.Sources[part]);
                 }

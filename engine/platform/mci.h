@@ -5,7 +5,8 @@
 //
 // Commands understood (command words and keywords are case-insensitive):
 //   open <path> [type <device type>] [alias <a>] [parent <n>] [style <n>] [notify] [wait] [shareable]
-//        <path> may be written in double quotes; without quotes it may contain blanks.
+//        <path> may be written in double quotes, where "" stands for one quote character of the
+//        path; without quotes it may contain blanks but must not start with a quote.
 //   close <a> | close all
 //   set <a> speed <n>                 1000 = normal speed (tempo n / 1000, pitch kept)
 //   set <a> time format frames|milliseconds|ms

@@ -31,11 +31,20 @@ uint32_t Tokenise(const std::string& command, std::vector<Token>& tokens) {
         Token t;
         t.begin = i;
         if (command[i] == '"') {
-            size_t close = command.find('"', i + 1);
-            if (close == std::string::npos) return MCIERR_NO_CLOSING_QUOTE;
-            t.text = command.substr(i + 1, close - i - 1);
+            // Inside quotes a doubled quote stands for one quote character of the text.
+            for (size_t from = i + 1;;) {
+                const size_t close = command.find('"', from);
+                if (close == std::string::npos) return MCIERR_NO_CLOSING_QUOTE;
+                t.text += command.substr(from, close - from);
+                if (close + 1 < command.size() && command[close + 1] == '"') {
+                    t.text += '"';
+                    from = close + 2;
+                    continue;
+                }
+                i = close + 1;
+                break;
+            }
             t.quoted = true;
-            i = close + 1;
         } else {
             while (i < command.size() && !std::isspace(static_cast<unsigned char>(command[i]))) ++i;
             t.text = command.substr(t.begin, i - t.begin);

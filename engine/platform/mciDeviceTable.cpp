@@ -56,7 +56,14 @@ void Devices::ForgetNotifySink(const NotifySink* sink) {
         if (device->notifyTarget == sink) device->notifyTarget = nullptr;
 }
 
-void Devices::SetAudioSink(const std::string& description) { table_->sinkDescription = description; }
+void Devices::SetAudioSink(const std::string& description) {
+    // A plain autoaudiosink is the default: it goes through the probe, which finds out quietly
+    // whether there is an audio output at all.
+    const size_t first = description.find_first_not_of(" \t");
+    const size_t last = description.find_last_not_of(" \t");
+    const bool plainAuto = first != std::string::npos && description.substr(first, last - first + 1) == "autoaudiosink";
+    table_->sinkDescription = plainAuto ? std::string() : description;
+}
 
 std::string Devices::AudioSinkDescription() {
     if (!table_->sinkDescription.empty()) return table_->sinkDescription;

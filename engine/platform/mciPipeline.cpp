@@ -1,8 +1,12 @@
 #include <mpg123.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "mciDevice.h"
 
@@ -49,6 +53,23 @@ bool PicksFakeSink(GstElement* autoSink) {
     return fake;
 }
 
+// Whether anything autoaudiosink could play to is there: a sound server's socket (PulseAudio,
+// PipeWire) or an ALSA or OSS playback device. Without any, probing autoaudiosink only makes the
+// sound libraries print their internal errors (ALSA, OpenAL, the sound server client) on the
+// way to finding nothing.
+bool MayHaveAudioOutput() {
+    if (const char* server = std::getenv("PULSE_SERVER"); server && *server) return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string userRuntime = runtime && *runtime ? runtime : "/run/user/" + std::to_string(::geteuid());
+    std::error_code ec;
+    for (const std::string& socket : {userRuntime + "/pulse/native", userRuntime + "/pipewire-0",
+                                      std::string("/run/pulse/native"), std::string("/dev/dsp")})
+        if (std::filesystem::exists(socket, ec)) return true;
+    for (std::filesystem::directory_iterator it("/dev/snd", ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().rfind("pcmC", 0) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 bool IsMp3Decoder(const std::string& decoder) { return decoder.find("mpg123audiodec") != std::string::npos; }
@@ -67,7 +88,7 @@ std::string DecoderFor(const std::string& path) {
 
 std::string ResolveDefaultSink(DeviceTable& m) {
     if (!m.resolvedDefaultSink) {
-        GstPtr<GstElement> probe(gst_element_factory_make("autoaudiosink", nullptr));
+        GstPtr<GstElement> probe(MayHaveAudioOutput() ? gst_element_factory_make("autoaudiosink", nullptr) : nullptr);
         bool usable = false;
         if (probe) {
             gst_object_ref_sink(probe.get());

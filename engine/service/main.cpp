@@ -2,10 +2,14 @@
 // org.ravek.RavekVoice; serves the shared engine object and the engine objects clients make
 // through the factory until the bus goes away.
 #include <gio/gio.h>
+#include <glib-unix.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "BusInterface.h"
 #include "EngineFactory.h"
@@ -72,7 +76,16 @@ int main(int argc, char** argv) {
             g_main_loop_quit(c->loop);
         },
         &ctx, nullptr);
+    // SIGTERM and SIGINT end the service as the end of the session does: the main loop returns
+    // and every engine object goes away, stopping its speech and removing its working folder.
+    std::vector<guint> signalSources;
+    for (int signum : {SIGTERM, SIGINT})
+        signalSources.push_back(g_unix_signal_add(signum, [](gpointer data) -> gboolean {
+            g_main_loop_quit(static_cast<ServiceContext*>(data)->loop);
+            return G_SOURCE_CONTINUE;
+        }, &ctx));
     g_main_loop_run(ctx.loop);
+    for (guint source : signalSources) g_source_remove(source);
     g_bus_unown_name(owner);
     ctx.engines.reset();
     g_main_loop_unref(ctx.loop);

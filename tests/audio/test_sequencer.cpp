@@ -115,6 +115,10 @@ TEST_F(SequencerTest, SpeakPlaysEveryWordAndEndsOnceWithTheWorkingFolderGone) {
     EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << "the last device is closed";
     RunFor(0.3);
     EXPECT_EQ(std::count(events.Seen.begin(), events.Seen.end(), "Speechend"), 1);
+    // Its name is forgotten: a StopSpeak now leaves what has come to sit at that path since.
+    WriteFileBytes(fs::path(work) / "someone-elses.txt", "x");
+    api->StopSpeak();
+    EXPECT_TRUE(fs::exists(fs::path(work) / "someone-elses.txt"));
 
     // The engine takes the next request and plays it as well.
     EXPECT_EQ(Speak("תודה", 1), (Events{"SpeechStart", "WordStart 1"}));
@@ -523,7 +527,8 @@ TEST_F(SequencerTest, SpeedOverflowFailsSpeakWithErrorSixAndEndsTheSpeech) {
     EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
     EXPECT_TRUE(State().IsIdle);
-    EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
+    EXPECT_TRUE(State().CurrentDumpFolder.empty()) << "a failed Speak leaves no stale name";
+    EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_EQ(Audio().Media.MediaDeviceId(Audio().Playlist.GetCurrentAlias()), 0u) << "the device opened for the first word is closed";
     RunFor(0.3);
     EXPECT_EQ(events.Seen, (Events{"SpeechStart", "WordStart 1", "Speechend"}));
@@ -639,9 +644,9 @@ TEST_F(SequencerTest, DetailedLogFollowsEveryStepOfPlayback) {
     Start();
     ClearLog();
     Speak("תודה שלום", 3);
+    const std::string work = State().CurrentDumpFolder;  // forgotten once the speech ends
     PlayToTheEnd();
     const auto log = Log();
-    const std::string work = State().CurrentDumpFolder;
     auto index = [&](const std::string& prefix, size_t from = 0) {
         for (size_t i = from; i < log.size(); ++i)
             if (log[i].rfind(prefix, 0) == 0) return i;

@@ -57,6 +57,9 @@ protected:
         o.MaleRecordings["תודה רבה.mp3"] = kToneA;
         o.MaleRecordings["ברוכים הבאים.mp3"] = kToneB;
         o.Male.Words.push_back({"אחת שתיים שלוש", kToneC, 1});
+        // A prefix sound whose file name has capitals.
+        o.Prefixes.push_back({"ל", "La.MP3", 7});
+        o.MaleSystem["La.MP3"] = kToneE;
         Start(o);
     }
 

@@ -1,8 +1,12 @@
 // Producing the files of an utterance, the missing-word policy, and the Speak request around them.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 
 #include "mWorkingFolder.h"
 #include "PipelineFixture.h"
@@ -140,20 +144,34 @@ TEST_F(UtteranceTest, NothingToPlayEndsTheSpeechAtOnce) {
     }
 }
 
-TEST_F(UtteranceTest, FailedCopyReturnsTheErrorWithoutEventsAndLeavesTheEngineIdle) {
+// Short names: an item whose recording does not exist is skipped and logged, the rest is spoken;
+// with all 4,096 names taken in a shared temporary folder the per-user folder below it is used.
+TEST_F(UtteranceTest, ShortNamesSkipMissingRecordingsAndRunOutIntoThePerUserFolder) {
     Start(With("AvoidShortNames", "1"));
+    char name[16];
+    for (int n = 0; n < 4096; ++n) fs::create_directory(tmp / (std::snprintf(name, sizeof name, "ravek%03x", n), name));
     fs::remove(UserFile(0, "תודה.mp3"));
-    api->SelectVoice(1);
-    AutomationError e = ErrorOf([&] { api->Speak("תודה"); });
-    EXPECT_EQ(e.Number(), 53);
-    EXPECT_EQ(e.Source(), "RavekVoice.exe!Speak");
-    EXPECT_TRUE(events.Seen.empty());
-    EXPECT_TRUE(State().IsIdle);
-    EXPECT_FALSE(fs::exists(State().CurrentDumpFolder));
-    // A missing system recording fails the same way.
-    State().Settings.MissingWordSignal = "nosuch";
-    EXPECT_EQ(ErrorOf([&] { api->Speak("אבג"); }).Number(), 53);
-    EXPECT_TRUE(State().IsIdle);
+    auto items = Speak("תודה בוקר", 1);
+    const std::string work = State().CurrentDumpFolder;
+    EXPECT_EQ(fs::path(work).parent_path().parent_path(), tmp / ("ravek-" + std::to_string(::geteuid())));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1], Item(Word, "בוקר", 6, true, work + "f1.wav", FromUserRecordings));
+    EXPECT_TRUE(inst->LogContains("Recording of (תודה) not found at " + UserFile(0, "תודה.mp3") + "; the item is skipped"));
+    State().Settings.MissingWordSignal = "nosuch";  // nothing left to play: the speech ends at once
+    EXPECT_EQ(Speak("אבג", 1), std::vector<SpeechItem>{});
+    EXPECT_EQ(events.Seen, (std::vector<std::string>{"SpeechStart", "Speechend"}));
+}
+
+// Converted recordings: a prefix sound and a user recording of the same text get files of their own.
+TEST_F(UtteranceTest, EveryConvertedItemHasItsOwnFile) {
+    InstallationOptions o = With("ConvertMP32WAV", "1");
+    o.MaleRecordings["ו.mp3"] = kToneC;
+    Start(o);
+    std::vector<std::string> files;
+    for (const auto& item : Speak("ו וספר ו", 3))
+        if (!item.File.empty()) files.push_back(fs::path(item.File).filename().string());
+    EXPECT_EQ(files, (std::vector<std::string>{"ו.wav", "ו~2.wav", "ספר.wav", "ו~3.wav"}));
+    EXPECT_NE(Bytes(State().CurrentDumpFolder + "ו.wav"), Bytes(State().CurrentDumpFolder + "ו~2.wav"));
 }
 
 TEST_F(UtteranceTest, BusyEngineIgnoresTheRequest) {
@@ -205,5 +223,64 @@ TEST_F(UtteranceTest, NextRequestRemovesOnlyTheFolderItCreated) {
     EXPECT_FALSE(mWorkingFolder::RemoveWorkingFolder(State().WorkingFolders, foreign.string() + "/"));
     EXPECT_TRUE(fs::is_directory(foreign));
 }
+
+// A killed service leaves folders whose lock nobody holds: the first Speak of an engine object
+// removes them, and only them. An engine object that goes away mid-speech takes its folder along.
+TEST_F(UtteranceTest, StaleWorkingFoldersGoAndAnEngineObjectTakesItsFolderAlong) {
+    Start();
+    for (const char* name : {"ravek0a1b2", "ravek0c3d4", "ravekstuff"}) WriteFileBytes(tmp / name / mWorkingFolder::kLockFileName, "");
+    fs::create_directories(tmp / "ravek0e5f6");  // no lock file
+    const int held = ::open((tmp / "ravek0c3d4" / mWorkingFolder::kLockFileName).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Speak("תודה", 1);
+    ::close(held);
+    EXPECT_FALSE(fs::exists(tmp / "ravek0a1b2"));
+    for (const char* name : {"ravek0c3d4", "ravekstuff", "ravek0e5f6"}) EXPECT_TRUE(fs::exists(tmp / name)) << name;
+    const fs::path mine = State().CurrentDumpFolder;
+    api.reset();  // mid-speech: the main loop never ran
+    EXPECT_FALSE(fs::exists(mine));
+}
+
+// A temporary folder without room for the clips fails the request with error 75 naming the folder,
+// before any event, whichever way the clips are made: extracted, copied (short names), converted.
+class FullDiskTest : public UtteranceTest, public ::testing::WithParamInterface<std::tuple<const char*, const char*, int>> {};
+
+TEST_P(FullDiskTest, ClipsThatCannotBeWrittenFailTheRequestWithError75) {
+    const auto [setting, text, voice] = GetParam();
+    Start(*setting ? With(setting, "1") : InstallationOptions());
+    FullDisk full(tmp / "full");
+    if (!full.Mounted()) GTEST_SKIP() << "no right to mount a small tmpfs";
+    ::setenv("TMPDIR", full.Path().c_str(), 1);
+    api->SelectVoice(voice);
+    AutomationError e = ErrorOf([&] { api->Speak(text); });
+    EXPECT_EQ(e.Number(), 75);
+    EXPECT_NE(e.Description().find("working folder " + full.Path().string() + "/ravek"), std::string::npos) << e.Description();
+    EXPECT_TRUE(events.Seen.empty() && State().IsIdle && State().CurrentDumpFolder.empty());
+    EXPECT_TRUE(full.HoldsOnlyTheFiller());
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, FullDiskTest,
+                         ::testing::Values(std::tuple("", "שלום", 3), std::tuple("AvoidShortNames", "תודה", 1),
+                                           std::tuple("ConvertMP32WAV", "תודה", 1)));
+
+// A missing word is spelled letter by letter in every language: only the Hebrew points are not
+// letters (the bytes that are points in Windows-1255 are letters in the other code pages).
+class SpellingTest : public UtteranceTest,
+                     public ::testing::WithParamInterface<std::tuple<int, const char*, std::vector<std::string>>> {};
+
+TEST_P(SpellingTest, EveryLetterIsSpelled) {
+    Start(Policy("spell"));
+    State().AnsiCodePage = std::get<0>(GetParam());
+    std::vector<std::string> letters;
+    for (const auto& item : Speak(std::get<1>(GetParam()), 1))
+        if (item.Kind == Letter) letters.push_back(item.Text);
+    EXPECT_EQ(letters, std::get<2>(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SpellingTest,
+                         ::testing::Values(std::tuple(1255, "אָבּג", std::vector<std::string>{"א", "ב", "ג"}),
+                                           std::tuple(1251, "Мир", std::vector<std::string>{"м", "и", "р"}),
+                                           std::tuple(1256, "سلام", std::vector<std::string>{"س", "ل", "ا", "م"}),
+                                           std::tuple(1252, "Été", std::vector<std::string>{"é", "t", "é"})));
 
 }  // namespace

@@ -152,6 +152,41 @@ TEST_F(MciTest, PathsWithBlanksOpenQuotedOrNot) {
     EXPECT_EQ(Send("Open \"" + spaced.string() + " type MPEGVideo Alias Ax"), mci::MCIERR_NO_CLOSING_QUOTE);
 }
 
+// Any file name reaches the device through the media channel, and its alias is one word.
+class MciPathTest : public MciTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MciPathTest, MediaChannelOpensAnyPathUnderAnAliasOfOneWord) {
+    const fs::path file = dir_ / "my \"words\"" / GetParam();
+    fs::create_directories(file.parent_path());
+    fs::copy_file(Tone("t", 0.1), file);
+    playlist_.ResetPlaylist();
+    playlist_.AddToPlaylist(file.string(), 1, 1);
+    const std::string alias = "A" + playlist_.MakeAlias();
+    EXPECT_EQ(alias.find_first_of(" \t\""), std::string::npos) << alias;
+    media_.MediaOpen(file.string(), alias);
+    EXPECT_EQ(media_.LastError(), 0) << media_.LastCommand();
+    EXPECT_EQ(media_.MediaLengthFrames(alias), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, MciPathTest,
+                         ::testing::Values("צה\"ל שלנו.wav", "\"lead.wav", "end\".wav", "a\"\"b c.wav", "tab\there.wav",
+                                           "plain.wav"));
+
+// Without a sound card or sound server the default output is a silent sink, announced in one
+// line, without the sound libraries' own error lines.
+TEST_F(MciTest, NoAudioOutputIsOneClearLine) {
+    if (fs::exists("/dev/snd") || fs::exists("/run/pulse/native")) GTEST_SKIP() << "this machine may have an audio output";
+    const std::string savedRuntime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    ::unsetenv("PULSE_SERVER");
+    mci::Devices devices;
+    devices.SetAudioSink("autoaudiosink");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(devices.AudioSinkDescription(), "fakesink sync=true");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "RavekVoice: no audio output could be opened; playing to fakesink sync=true\n");
+    savedRuntime.empty() ? ::unsetenv("XDG_RUNTIME_DIR") : ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+}
+
 TEST_F(MciTest, ReportsTheClassicErrorCodes) {
     const std::string wav = Tone("w", 0.2);
     std::ofstream(dir_ / "empty.mp3").close();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -380,6 +381,31 @@ TEST_F(ServiceTest, FailedInitialiseReportsItsErrorAndCanBeRepeated) {
 }
 
 // ---- speech and its signals ----
+
+// SIGTERM and SIGINT end the service mid-speech without leaving its working folder behind.
+class ServiceSignalTest : public ServiceTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ServiceSignalTest, SignalMidSpeechRemovesTheWorkingFolder) {
+    Start(RealTime());
+    ExpectOk(Call("Initialise"), "Initialise");
+    ExpectOk(Call("SelectVoice", g_variant_new("(i)", 1)), "SelectVoice");
+    ExpectOk(Call("Speak", g_variant_new("(s)", "ארוך ארוך ארוך")), "Speak");
+    ASSERT_FALSE(fs::is_empty(tmp));
+    GError* error = nullptr;
+    Reply pid(g_dbus_connection_call_sync(bus->Connection(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                          "org.freedesktop.DBus", "GetConnectionUnixProcessID", g_variant_new("(s)", kService),
+                                          nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error),
+              error);
+    ASSERT_TRUE(pid.value) << pid.error;
+    guint32 service = 0;
+    g_variant_get(pid.value, "(u)", &service);
+    ASSERT_EQ(::kill(static_cast<pid_t>(service), GetParam()), 0);
+    EXPECT_TRUE(bus->WaitFor([&] { return !bus->EngineRunning(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(bus->WaitFor([&] { return fs::is_empty(tmp); }, std::chrono::seconds(2))) << "the working folder is removed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServiceSignalTest, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param == SIGTERM ? "Term" : "Int"; });
 
 TEST_F(ServiceTest, SpeakRaisesItsSignalsInOrderAndStopSpeakEndsTheSpeech) {
     Start(RealTime());

@@ -1,5 +1,9 @@
 #include "Installation.h"
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -98,6 +102,27 @@ TempFolder::~TempFolder() {
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
     fs::remove_all(path_, ec);
+}
+
+FullDisk::FullDisk(const fs::path& at) : path_(at) {
+    fs::create_directories(path_);
+    mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0777") == 0;
+    const int fd = mounted_ ? ::open((path_ / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : -1;
+    for (size_t block = 4096; fd >= 0 && block > 0; block /= 2)  // to the last byte
+        while (::write(fd, std::string(block, 'x').data(), block) > 0) {
+        }
+    if (fd >= 0) ::close(fd);
+}
+
+FullDisk::~FullDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+bool FullDisk::HoldsOnlyTheFiller() const {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(path_, ec))
+        if (entry.path().filename() != "filler") return false;
+    return !ec;
 }
 
 const std::vector<std::string>& HebrewLetters() {

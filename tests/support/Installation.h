@@ -76,6 +76,23 @@ private:
     std::filesystem::path path_;
 };
 
+// A full disk: a 64 KiB tmpfs mounted at `at` and filled up, unmounted on destruction. Mounting
+// needs the right to mount (root): a test skips when Mounted() is false.
+class FullDisk {
+public:
+    explicit FullDisk(const std::filesystem::path& at);
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::filesystem::path& Path() const { return path_; }
+    bool HoldsOnlyTheFiller() const;  // nothing but the file that fills it
+
+private:
+    std::filesystem::path path_;
+    bool mounted_ = false;
+};
+
 // The 27 Hebrew letter forms (22 letters and 5 final forms), UTF-8, in alphabetical order.
 const std::vector<std::string>& HebrewLetters();
 

@@ -2,11 +2,16 @@
 // speaking through the engine service on a private bus, and how failures are reported.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "PrivateBus.h"
 
 namespace fs = std::filesystem;
+using ravektest::FullDisk;
 using ravektest::Installation;
 using ravektest::InstallationOptions;
 
@@ -186,6 +192,38 @@ TEST(SayRender, FailuresLeaveNoFile) {
     EXPECT_NE(run.err.find("cannot create a file beside"), std::string::npos) << run.err;
     EXPECT_TRUE(FolderContent(out.Path()).empty());
 }
+
+// --output writes only a regular file or a new name; anything else at the path stays as it was,
+// and a full disk (a small tmpfs) fails naming the file and leaves nothing behind.
+using MakeTarget = std::function<bool(const fs::path&)>;  // false: cannot be made here
+class SayOutputTest : public ::testing::TestWithParam<std::tuple<const char*, MakeTarget, const char*>> {};
+
+TEST_P(SayOutputTest, OnlyARegularFileOrANewNameIsWritten) {
+    const auto& [name, make, message] = GetParam();
+    ravektest::TempFolder out;
+    std::optional<FullDisk> full;
+    if (!make) full.emplace(out / "full");
+    const fs::path target = (full ? full->Path() : out.Path()) / "speech.wav";
+    if (full ? !full->Mounted() : !make(target)) GTEST_SKIP() << "cannot make " << name << " here";
+    const auto before = fs::symlink_status(target).type();
+    Installation inst;
+    SayRun run = RunSay({"--output", target.string(), "שלום"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(target.string() + message), std::string::npos) << run.err;
+    EXPECT_EQ(fs::symlink_status(target).type(), before);
+    EXPECT_TRUE(full ? full->HoldsOnlyTheFiller() : FolderContent(out.Path()) == std::vector<std::string>{"speech.wav"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, SayOutputTest,
+    ::testing::Values(std::tuple("Symlink", MakeTarget([](const fs::path& p) { fs::create_symlink("/etc/hostname", p); return true; }),
+                                 ": it is a symbolic link; --output writes only a regular file or a new name"),
+                      std::tuple("Folder", MakeTarget([](const fs::path& p) { return fs::create_directory(p); }), ": it is a folder"),
+                      std::tuple("Fifo", MakeTarget([](const fs::path& p) { return ::mkfifo(p.c_str(), 0600) == 0; }), ": it is a named pipe"),
+                      std::tuple("Device", MakeTarget([](const fs::path& p) { return ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }),
+                                 ": it is a device"),
+                      std::tuple("FullDisk", MakeTarget(), ": No space left on device")),
+    [](const auto& info) { return std::get<0>(info.param); });
 
 TEST(SayBus, SpeaksThroughTheServiceAndPrintsTheEventsInOrder) {
     Installation inst;  // before the bus: the service started by the bus inherits $RAVEK_REGISTRY

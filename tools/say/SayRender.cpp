@@ -3,9 +3,11 @@
 // Ctrl-C; the last two cancel the render.
 #include <glib-unix.h>
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <exception>
@@ -74,6 +76,27 @@ private:
     EventPrinter& printer_;
     uint64_t dataBytes_ = 0;
 };
+
+// --output writes a regular file or a new name. What else stands at the path (a device node, a
+// symbolic link, a folder, a pipe, a socket) is named, and refused: replacing it would break it.
+std::string WhatIsNotARegularFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return {};  // a new name (or one the file creation reports)
+    if (S_ISREG(info.st_mode)) return {};
+    if (S_ISLNK(info.st_mode)) return "a symbolic link";
+    if (S_ISDIR(info.st_mode)) return "a folder";
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+    if (S_ISFIFO(info.st_mode)) return "a named pipe";
+    return "a socket";
+}
+
+bool RefuseOutput(const std::string& path) {
+    const std::string what = WhatIsNotARegularFile(path);
+    if (what.empty()) return false;
+    std::fprintf(stderr, "ravek-say: will not write %s: it is %s; --output writes only a regular file or a new name\n",
+                 path.c_str(), what.c_str());
+    return true;
+}
 
 void ReportAutomationError(const std::string& what, const AutomationError& e) {
     ReportEngineError(what, EngineError{std::to_string(e.Number()), e.Source(), e.Description()});
@@ -147,6 +170,7 @@ int RenderText(ravek::Renderer& renderer, const Request& request, WaveSink& sink
 }  // namespace
 
 int RenderToFile(const Request& request) {
+    if (RefuseOutput(request.output)) return kExitFailure;
     std::optional<AtomicFile> file;
     try {
         file.emplace(request.output);
@@ -172,6 +196,7 @@ int RenderToFile(const Request& request) {
         WaveSink sink(*file, printer);
         if (const int code = RenderText(*renderer, request, sink); code != kExitOk) return code;
         sink.Finish();
+        if (RefuseOutput(request.output)) return kExitFailure;  // put there while rendering
         file->Commit();
     } catch (const std::filesystem::filesystem_error& e) {
         std::fprintf(stderr, "ravek-say: cannot write %s: %s\n", request.output.c_str(), e.code().message().c_str());
