@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <memory>
 
 #include "AutomationError.h"
@@ -175,7 +176,11 @@ void Codec::AppendUtf8(std::string_view ansi, std::string& out) const {
 }
 
 const Codec& CodecFor(int codePage) {
+    // A codec never changes once built; the cache only saves building it again, and the lock
+    // lets engines on several threads (a renderer's worker, a speech module) share it.
+    static std::mutex lock;
     static std::map<int, std::unique_ptr<Codec>> codecs;
+    const std::lock_guard guard(lock);
     auto& slot = codecs[codePage];
     if (!slot) slot = std::make_unique<Codec>(codePage);
     return *slot;

@@ -64,7 +64,12 @@ RegistryVariant GetRegistryValue(const RegistryFile::Document& file, RootKey roo
 long LastRegistryStatus() { return lastStatus; }
 
 std::string GetIniValue(const std::filesystem::path& fileName, const std::string& section, const std::string& key) {
-    auto result = IniFile::GetPrivateProfileString(section, key, "", 250, fileName, ManageCodePage::ActiveAnsiCodePage());
+    return GetIniValue(fileName, section, key, ManageCodePage::ActiveAnsiCodePage());
+}
+
+std::string GetIniValue(const std::filesystem::path& fileName, const std::string& section, const std::string& key,
+                        int codePage) {
+    auto result = IniFile::GetPrivateProfileString(section, key, "", 250, fileName, codePage);
     if (result.length == 0) return {};
     return Trim(result.value);
 }

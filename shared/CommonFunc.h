@@ -36,7 +36,10 @@ std::filesystem::path RegistryPath(RootKey root, const std::filesystem::path& lo
 long LastRegistryStatus();
 
 // Reads at most 250 characters of section/key from an INI file, trimmed; "" when absent.
-// The file is in the ANSI code page of the running program's language.
+// The file is in the ANSI code page of the running program's language (the active code page)...
 std::string GetIniValue(const std::filesystem::path& fileName, const std::string& section, const std::string& key);
+// ... or in the code page given (an engine object reads its INI in its own language's).
+std::string GetIniValue(const std::filesystem::path& fileName, const std::string& section, const std::string& key,
+                        int codePage);
 
 }  // namespace CommonFunc

@@ -12,12 +12,18 @@
 namespace ManageCodePage {
 namespace {
 
-Dictionary languages;
-Dictionary locales;
+// The ANSI code page of the tool programs' text files (see ActiveAnsiCodePage). The engine does not
+// use it: each engine object keeps the code page of its own language.
 int activeCodePage = 1255;
 
+struct LanguageTables {
+    Dictionary languages;
+    Dictionary locales;
+};
+const LanguageTables& Tables();
+
 std::vector<std::string> Fields(long languageIndex) {
-    const std::string* entry = languages.Find(std::to_string(languageIndex));
+    const std::string* entry = Tables().languages.Find(std::to_string(languageIndex));
     if (!entry) return {};
     std::vector<std::string> fields;
     std::stringstream ss(*entry);
@@ -74,39 +80,45 @@ void FillTables(Dictionary& languageTable, Dictionary& localeTable) {
         localeTable.Add(k, "4");
 }
 
+// The tables are constant: built once, on first use, and shared by every caller and thread.
+const LanguageTables& Tables() {
+    static const LanguageTables tables = [] {
+        LanguageTables t;
+        FillTables(t.languages, t.locales);
+        return t;
+    }();
+    return tables;
+}
+
 // The locale identifier of the system: the registry's language value, else the POSIX locale's.
 std::string SystemLcid(const RegistryFile::Document& registry) {
-    auto value = CommonFunc::GetRegistryValue(registry, CommonFunc::RootKey::LocalMachine,
-                                              "System\\CurrentControlSet\\Control\\Nls\\Language", "Default");
-    if (CommonFunc::LastRegistryStatus() != 0) return LcidOfPosixLocale(CurrentPosixLocale());
-    return CommonFunc::VariantText(value);
+    const std::string key = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\Language";
+    if (!registry.Find(key, "Default")) return LcidOfPosixLocale(CurrentPosixLocale());
+    return CommonFunc::VariantText(CommonFunc::GetRegistryValue(registry, CommonFunc::RootKey::LocalMachine,
+                                                                "System\\CurrentControlSet\\Control\\Nls\\Language", "Default"));
 }
 
 }  // namespace
 
-void LoadLanguageTable() {
-    languages = Dictionary{};
-    locales = Dictionary{};
-    FillTables(languages, locales);
-}
+void LoadLanguageTable() { Tables(); }
 
 long GetSystemLanguageIndex(const std::filesystem::path& registryFile) {
     return GetSystemLanguageIndex(CommonFunc::LoadRegistry(CommonFunc::RootKey::LocalMachine, registryFile));
 }
 
 long GetSystemLanguageIndex(const RegistryFile::Document& registry) {
-    const std::string* item = locales.Find(SystemLcid(registry));
-    long index = item ? ToNumber(*item) : 4;
+    const long index = LanguageIndexOf(registry);
     activeCodePage = GetLanguageAnsiCodePage(index);
     return index;
 }
 
+long LanguageIndexOf(const RegistryFile::Document& registry) {
+    const std::string* item = Tables().locales.Find(SystemLcid(registry));
+    return item ? ToNumber(*item) : 4;
+}
+
 int AnsiCodePageOfRegistry(const RegistryFile::Document& registry) {
-    Dictionary languageTable, localeTable;
-    FillTables(languageTable, localeTable);
-    const std::string* item = localeTable.Find(SystemLcid(registry));
-    const std::string* entry = languageTable.Find(item ? *item : "4");
-    return ToNumber(entry->substr(4, entry->find(';') - 4));
+    return GetLanguageAnsiCodePage(LanguageIndexOf(registry));
 }
 
 void GetLanguageKeySuffix(long languageIndex, std::string& suffix) {

@@ -10,6 +10,8 @@ class Document;
 
 namespace ManageCodePage {
 
+// The language tables are constant and built on first use; kept for the programs that load
+// them explicitly at start.
 void LoadLanguageTable();
 // Language of the system's default locale: the registry value "Default" of
 // HKLM\System\CurrentControlSet\Control\Nls\Language, or, when the registry file has none, the
@@ -18,6 +20,9 @@ void LoadLanguageTable();
 long GetSystemLanguageIndex(const std::filesystem::path& registryFile = {});
 // The same from a registry file already loaded.
 long GetSystemLanguageIndex(const RegistryFile::Document& registry);
+// The same without making its code page the active one (for engine objects, which keep their
+// own code page).
+long LanguageIndexOf(const RegistryFile::Document& registry);
 // The ANSI code page of the language a registry file names (or, without one, of the POSIX
 // locale): the code page a REGEDIT4 file is written in. Needs no loaded table.
 int AnsiCodePageOfRegistry(const RegistryFile::Document& registry);

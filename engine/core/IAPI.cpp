@@ -150,8 +150,8 @@ void IAPI::ReadSettings(const RegistryFile::Document& registry) {
     s.Log.LogInit(set.LogLocation + "/Tolvin_Log.log", set.LogLevel);
     set.PlaybackAccelerationRate = ToLong("PlaybackAccelerationRate", Registry(kMainKey, "PlaybackAccelerationRate"), 0);
     RequireReadableIni(set.IniPath());
-    set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy"));
-    set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal");
+    set.MissingWordPolicy = ParseMissingWordPolicy(CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordPolicy", s.AnsiCodePage));
+    set.MissingWordSignal = CommonFunc::GetIniValue(set.IniPath(), "General", "MissingWordSignal", s.AnsiCodePage);
     set.ConvertMP32WAV = ToBoolean(Registry(kMainKey, "ConvertMP32WAV"));
     set.AvoidShortNames = ToBoolean(Registry(kMainKey, "AvoidShortNames"));
     set.AudioSink = Registry(kMainKey, "AudioSink");
@@ -204,10 +204,10 @@ void IAPI::ReadSeparatorSets() {
     EngineState& s = state_;
     const std::string ini = s.Settings.IniPath();
     s.Log.LogWrite("Ini file detected at " + ini);
-    s.Settings.PreSpellWord = CommonFunc::GetIniValue(ini, "General", "PreSpellWord");
+    s.Settings.PreSpellWord = CommonFunc::GetIniValue(ini, "General", "PreSpellWord", s.AnsiCodePage);
     if (s.LanguageClass == 3) s.Settings.PreSpellWord = AnsiText::ToLower(s.Settings.PreSpellWord);
-    std::string sentences = CommonFunc::GetIniValue(ini, "TXRS", "sentences");
-    std::string words = CommonFunc::GetIniValue(ini, "TXRS", "words");
+    std::string sentences = CommonFunc::GetIniValue(ini, "TXRS", "sentences", s.AnsiCodePage);
+    std::string words = CommonFunc::GetIniValue(ini, "TXRS", "words", s.AnsiCodePage);
     s.SentenceSet = std::make_shared<Dictionary>();
     s.WordSet = std::make_shared<Dictionary>();
     FillSeparatorSet(*s.SentenceSet, sentences, ini, "sentences");
@@ -295,7 +295,7 @@ void IAPI::RunStartUp() {
     ManageCodePage::LoadLanguageTable();
     // The registry file is read once: every setting below comes from this one parse.
     const RegistryFile::Document registry = CommonFunc::LoadExistingRegistry(RootKey::LocalMachine, s.RegistryPath);
-    s.LanguageClass = ManageCodePage::GetSystemLanguageIndex(registry);
+    s.LanguageClass = ManageCodePage::LanguageIndexOf(registry);
     std::string suffix;
     ManageCodePage::GetLanguageKeySuffix(s.LanguageClass, suffix);
     s.LanguageKeySuffix = suffix.empty() ? "" : "\\" + suffix;
