@@ -7,12 +7,10 @@
 #include <memory>
 
 #include "CbMpegAudioDecoder.h"
+#include "WaveFile.h"
 
 namespace ClipAudio {
 namespace {
-
-uint32_t Le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 bool IsWave(const std::vector<char>& bytes) {
     return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(bytes.data() + 8, "WAVE", 4) == 0;
@@ -35,28 +33,9 @@ std::vector<int16_t> ToMono(std::vector<int16_t> samples, int channels) {
 
 // 16-bit PCM at kRate with one or two channels; nothing for any other WAVE file.
 std::optional<std::vector<int16_t>> ReadPcmWave(const std::vector<char>& data) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-    uint16_t channels = 0, bits = 0, format = 0;
-    uint32_t rate = 0;
-    for (size_t pos = 12; pos + 8 <= data.size();) {
-        const uint32_t size = Le32(&bytes[pos + 4]);
-        const size_t body = pos + 8;
-        const size_t available = std::min<size_t>(size, data.size() - body);
-        if (std::memcmp(&bytes[pos], "fmt ", 4) == 0 && available >= 16) {
-            format = Le16(&bytes[body]);
-            channels = Le16(&bytes[body + 2]);
-            rate = Le32(&bytes[body + 4]);
-            bits = Le16(&bytes[body + 14]);
-        } else if (std::memcmp(&bytes[pos], "data", 4) == 0) {
-            if (format != 1 || bits != 16 || rate != kRate || (channels != 1 && channels != 2)) return std::nullopt;
-            std::vector<int16_t> samples((available / (2u * channels)) * channels);
-            for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(Le16(&bytes[body + 2 * i]));
-            return ToMono(std::move(samples), channels);
-        }
-        if (size > data.size()) break;
-        pos = body + size + (size & 1u);
-    }
-    return std::nullopt;
+    std::optional<WaveFile::Pcm16> wave = WaveFile::ParsePcm16(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    if (!wave || wave->rate != kRate || (wave->channels != 1 && wave->channels != 2)) return std::nullopt;
+    return ToMono(std::move(wave->samples), wave->channels);
 }
 
 std::optional<std::vector<int16_t>> DecodeMp3(const std::vector<char>& bytes) {

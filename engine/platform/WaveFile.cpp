@@ -64,16 +64,14 @@ void Writer::WriteHeader() {
     out_.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 }
 
-std::optional<Pcm16> ReadPcm16(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12) return std::nullopt;
+std::optional<Pcm16> ParsePcm16(const unsigned char* bytes, std::size_t length) {
+    if (length < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0) return std::nullopt;
     uint16_t channels = 0, bits = 0, format = 0;
     uint32_t rate = 0;
-    for (size_t pos = 12; pos + 8 <= bytes.size();) {
+    for (size_t pos = 12; pos + 8 <= length;) {
         const uint32_t size = Le32(&bytes[pos + 4]);
         const size_t body = pos + 8;
-        const size_t available = std::min<size_t>(size, bytes.size() - body);
+        const size_t available = std::min<size_t>(size, length - body);
         if (std::memcmp(&bytes[pos], "fmt ", 4) == 0 && available >= 16) {
             format = Le16(&bytes[body]);
             channels = Le16(&bytes[body + 2]);
@@ -88,10 +86,16 @@ std::optional<Pcm16> ReadPcm16(const std::string& path) {
                 pcm.samples.push_back(static_cast<int16_t>(Le16(&bytes[body + i * kBytesPerSample])));
             return pcm;
         }
-        if (size > bytes.size()) break;
+        if (size > length) break;
         pos = body + size + (size & 1u);
     }
     return std::nullopt;
+}
+
+std::optional<Pcm16> ReadPcm16(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ParsePcm16(bytes.data(), bytes.size());
 }
 
 }  // namespace WaveFile

@@ -45,5 +45,7 @@ struct Pcm16 {
 // chunk that runs past the end of the file is read as far as it goes). Nothing when the file
 // cannot be read, is no WAVE file, or holds another format.
 std::optional<Pcm16> ReadPcm16(const std::string& path);
+// The same for the bytes of a WAVE file in memory.
+std::optional<Pcm16> ParsePcm16(const unsigned char* bytes, std::size_t length);
 
 }  // namespace WaveFile
