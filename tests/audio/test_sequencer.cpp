@@ -16,6 +16,7 @@
 #include "mSequencer.h"
 #include "mci.h"
 #include "PipelineFixture.h"
+#include "TestHelpers.h"
 
 using namespace ravektest;
 namespace fs = std::filesystem;
@@ -26,18 +27,8 @@ namespace {
 
 constexpr const char* kRealTime = "fakesink sync=true";
 
-// Runs the main loop (where the notifications and the devices' bus messages are dispatched)
-// until `done` holds or the time is up.
-bool RunUntil(const std::function<bool()>& done, double seconds = 10) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-void RunFor(double seconds) { RunUntil([] { return false; }, seconds); }
+using ravektest::RunFor;
+using ravektest::RunUntil;
 
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix) {
     std::vector<std::string> out;

@@ -16,6 +16,7 @@
 
 #include "IAPI.h"
 #include "Installation.h"
+#include "TestHelpers.h"
 #include "PipelineFixture.h"
 
 using namespace ravektest;
@@ -24,14 +25,8 @@ using Events = std::vector<std::string>;
 
 namespace {
 
-bool RunUntil(const std::function<bool()>& done, double seconds = 10) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using ravektest::RunFor;
+using ravektest::RunUntil;
 
 // An installation and an engine initialised on it. The installation points $RAVEK_REGISTRY at
 // its own registry file while the engine starts; a later installation points it elsewhere.

@@ -14,6 +14,7 @@
 #include "EngineSettings.h"
 #include "IniFile.h"
 #include "Installation.h"
+#include "TestHelpers.h"
 #include "RegistryFile.h"
 
 namespace fs = std::filesystem;
@@ -25,23 +26,7 @@ namespace {
 
 using ravektest::TempFolder;
 
-// Sets an environment variable for the lifetime of the object, then restores it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using ravektest::ScopedEnv;
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

@@ -16,6 +16,7 @@
 
 #include "AutomationError.h"
 #include "Installation.h"
+#include "TestHelpers.h"
 #include "NotifySink.h"
 #include "mHook.h"
 #include "mLog.h"
@@ -33,18 +34,8 @@ struct Note {
     long device;
 };
 
-bool RunUntil(const std::function<bool()>& done, double seconds) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-void RunFor(double seconds) {
-    RunUntil([] { return false; }, seconds);
-}
+using ravektest::RunFor;
+using ravektest::RunUntil;
 
 class MciTest : public ::testing::Test {
 protected:

@@ -10,28 +10,14 @@
 #include "AnsiText.h"
 #include "AutomationError.h"
 #include "Installation.h"
+#include "TestHelpers.h"
 #include "ManageCodePage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using ravektest::ScopedEnv;
 
 // A registry file in a temporary folder, named by RAVEK_REGISTRY while the fixture lives; the
 // POSIX locale variables are cleared so that each test sets the one it means.
