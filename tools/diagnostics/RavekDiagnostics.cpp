@@ -253,7 +253,10 @@ void RavekDiagnostics::FormLoad() {
     Step(120, [&] { LoadCaptions(); });
     Step(130, [&] { cmbLog_->setEditText(Q(mdlAppFolder::RegistryText(kMainKey, "LogLevel"))); });
     Step(150, [&] { cmdMissingWordPolicy_->addItem(spellText_); });
-    Step(160, [&] { cmdMissingWordPolicy_->addItem(beepText_); });
+    Step(160, [&] {
+        cmdMissingWordPolicy_->addItem(beepText_);
+        cmdMissingWordPolicy_->setCurrentIndex(-1);  // a filled list has no selection of its own
+    });
     Step(170, [&] {
         if (Lower(policy) == "spell") cmdMissingWordPolicy_->setCurrentIndex(cmdMissingWordPolicy_->findText(spellText_));
     });
@@ -267,10 +270,17 @@ void RavekDiagnostics::FormLoad() {
     Step(370, [&] { version = mdlAppFolder::RegistryText(kMainKey, "Version"); });
     Step(380, [&] { lblVersion_->setText(Text(117) + QStringLiteral(" ") + Q(version)); });
 
+    NameControlsByLabels();
     const bool hebrew = languageIndex_ == 1;
     for (QLabel* status : {lblDataVersion_, lblDataStatus_, lblMyRecordMale_, lblMyRecordsFemale_}) status->setVisible(hebrew);
     if (!hebrew) return;
     Step(380, [&] { ShowDataStatus(); });
+}
+
+void RavekDiagnostics::NameControlsByLabels() {
+    // A drop-down would otherwise be announced by its current text, a check box by nothing.
+    for (QLabel* label : {lblLogLevel_, lblSequenceLen_, lblMissingWordPolicy_, lblMP32WAV_, lblAvoidShortNames_})
+        label->buddy()->setAccessibleName(label->text().trimmed());
 }
 
 void RavekDiagnostics::LoadCaptions() {

@@ -51,6 +51,7 @@ private:
     void BuildControls();
     void FormLoad();
     void LoadCaptions();
+    void NameControlsByLabels();
     void ShowDataStatus();
     void ShowRecordingsFolders();
     // Runs one numbered loading step under the window's error trap.

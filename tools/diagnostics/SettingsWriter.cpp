@@ -42,14 +42,17 @@ SettingsFile OpenSettingsFile(const fs::path& file) {
     SettingsFile settings;
     settings.Path = fs::canonical(file, error);
     if (error) CannotWrite(file, error.message());
-    // The file is replaced by a new one, which a read-only file must not allow either.
-    if (access(settings.Path.c_str(), W_OK) != 0) CannotWrite(file, errno == EACCES ? "the file is read-only" : std::strerror(errno));
+    // The file is replaced by a new one, which a read-only file must not allow either: a file
+    // nobody may write stays as it is even for the superuser, as a read-only file on Windows does.
+    struct stat info {};
+    if (stat(settings.Path.c_str(), &info) != 0) CannotWrite(file, std::strerror(errno));
+    settings.Mode = info.st_mode & 07777;
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(settings.Path.c_str(), W_OK) != 0)
+        CannotWrite(file, "the file is read-only");
     std::ifstream in(settings.Path, std::ios::binary);
     if (!in) CannotWrite(file, "the file cannot be read");
     settings.Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) CannotWrite(file, "the file cannot be read");
-    struct stat info {};
-    if (stat(settings.Path.c_str(), &info) == 0) settings.Mode = info.st_mode & 07777;
     return settings;
 }
 
