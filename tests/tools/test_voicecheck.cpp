@@ -178,8 +178,11 @@ void VoiceCheckTest::languages() {
     options.Registry["Version"] = ravektest::RegValue::String("3.7.1");
     options.Registry["AvoidShortNames"] = ravektest::RegValue::String("1");
     options.Ini["General"]["MissingWordPolicy"] = " SPELL ";
-    options.ExtraRegistryText = "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\AR]\r\n\"ParametersINIFileName\"=\"RavekParams.ini\"\r\n"
-                                "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\EN]\r\n\"ParametersINIFileName\"=\"RavekParams.ini\"\r\n";
+    // The language keys of Arabic and English name the INI file and the dictionary voices.
+    for (const char* language : {"AR", "EN"})
+        options.ExtraRegistryText += std::string("[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\") + language +
+                                     "]\r\n\"ParametersINIFileName\"=\"RavekParams.ini\"\r\n"
+                                     "\"MaleVoiceName1\"=\"Galev\"\r\n\"FemaleVoiceName1\"=\"Sevra\"\r\n";
     installation_ = std::make_unique<ravektest::Installation>(options);
     RavekDiagnostics& window = Open();
     QCOMPARE(TakeMessages(), QStringList());
@@ -215,8 +218,13 @@ void VoiceCheckTest::languages() {
     for (const char* name : {"lblDataVersion", "lblDataStatus", "lblMyRecordMale", "lblMyRecordsFemale"})
         QCOMPARE(Child<QLabel>(&window, name)->isVisible(), locale == QStringLiteral("040d"));
     if (locale != QStringLiteral("040d")) QCOMPARE(Label("lblDataVersion"), QStringLiteral("גירסת הקלטות"));
-    const QString shot = QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()));
-    QVERIFY(window.grab().save(shot));
+    // Pictures of the three windows in each language, in the build tree.
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    QVERIFY(window.grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-%1.png").arg(tag)));
+    DetailedInformation* detailed = window.OpenDetailedInformation();
+    detailed->CheckVersionInfo("Galev");
+    QVERIFY(detailed->grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-detailed-%1.png").arg(tag)));
+    QVERIFY(window.OpenAbout()->grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-about-%1.png").arg(tag)));
     if (locale == QStringLiteral("040d")) QVERIFY(window.grab().save(QStringLiteral(RAVEK_SOURCE_DIR "/docs/voicecheck.png")));
 }
 
@@ -576,7 +584,6 @@ void VoiceCheckTest::showLogAndAbout() {
     QCOMPARE(Child<QLabel>(about, "lblVersion")->text(), QStringLiteral("Version 3.7.0"));
     QCOMPARE(Child<QLabel>(about, "lblTitle")->text(), QStringLiteral("VoiceCheck"));
     QCOMPARE(Child<QPushButton>(about, "cmdSysInfo")->text(), QStringLiteral("&System Info..."));
-    QVERIFY(about->grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-about.png")));
     // The program the registry names comes first; a 32-bit value reads as &h and its bytes.
     const fs::path msinfo = installation_->Root() / "msinfo";
     ravektest::WriteFileBytes(msinfo, "#!/bin/sh\n");
