@@ -225,7 +225,6 @@ void VoiceCheckTest::languages() {
     detailed->CheckVersionInfo("Galev");
     QVERIFY(detailed->grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-detailed-%1.png").arg(tag)));
     QVERIFY(window.OpenAbout()->grab().save(QStringLiteral(RAVEK_BUILD_DIR "/voicecheck-about-%1.png").arg(tag)));
-    if (locale == QStringLiteral("040d")) QVERIFY(window.grab().save(QStringLiteral(RAVEK_SOURCE_DIR "/docs/voicecheck.png")));
 }
 
 void VoiceCheckTest::dataStatus_data() {
