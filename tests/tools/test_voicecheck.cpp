@@ -486,7 +486,7 @@ void VoiceCheckTest::registryEncodingsAreKept_data() {
     // UTF-8 with a byte order mark and LF; a value in another key's case and a hex value over two lines.
     QTest::newRow("UTF-8, LF, continued hex")
         << QByteArray("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n; comment\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RavekVoice]\n"
-                      "\"loglevel\"=hex:01,\\\n  02\n\"Name\"=\"שלום\"\n")
+                      "\"loglevel\"=hex:01,\\\n  02,\\\n  03\n\"Name\"=\"שלום\"\n")
         << QByteArray("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n; comment\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RavekVoice]\n"
                       "\"loglevel\"=\"5\"\n\"Name\"=\"שלום\"\n");
     QTest::newRow("REGEDIT4 in Windows-1255, value added at the end of its key")

@@ -193,8 +193,11 @@ std::optional<std::string> ValueNameOf(const std::string& trimmed) {
     return std::nullopt;
 }
 
+bool EndsWithBackslash(const std::string& trimmed) { return !trimmed.empty() && trimmed.back() == '\\'; }
+
+// Hex data goes on over the following lines while each ends with a backslash.
 bool ContinuesOnNextLine(const std::string& trimmed) {
-    return !trimmed.empty() && trimmed.back() == '\\' && Lower(trimmed).find("=hex") != std::string::npos;
+    return EndsWithBackslash(trimmed) && Lower(trimmed).find("=hex") != std::string::npos;
 }
 
 std::string RegistryData(const std::string& value, int type, const fs::path& file) {
@@ -235,7 +238,8 @@ std::string EditRegistryText(const std::string& text, const std::string& keyPath
         // goes with it.
         const std::size_t nameEnd = lines[i].Text.find('=');
         std::size_t last = i;
-        while (ContinuesOnNextLine(Trim(lines[last].Text)) && last + 1 < lines.size()) ++last;
+        if (ContinuesOnNextLine(Trim(lines[i].Text)))
+            while (last + 1 < lines.size() && EndsWithBackslash(Trim(lines[last].Text))) ++last;
         lines[i].Text = lines[i].Text.substr(0, nameEnd) + "=" + data;
         lines[i].End = lines[last].End;
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.begin() + static_cast<std::ptrdiff_t>(last) + 1);
