@@ -17,7 +17,7 @@ import time
 LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 
 
-def wait_for(what, predicate, timeout=20.0):
+def wait_for(what, predicate, timeout=60.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = predicate()
@@ -106,7 +106,12 @@ def main():
                     return app
             return None
 
-        app = wait_for("VoiceCheck on the AT-SPI bus", voicecheck_app)
+        def started():
+            if app_process.poll() is not None:
+                raise AssertionError("VoiceCheck ended with status %d" % app_process.returncode)
+            return voicecheck_app()
+
+        app = wait_for("VoiceCheck on the AT-SPI bus", started)
         wait_for("the window's controls", lambda: find(app, "push button", "שמור"))
 
         controls = [("frame", "Tolvin + - חלון בקרה"), ("push button", "שמור"), ("push button", "סגור"),
