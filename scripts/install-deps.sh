@@ -14,6 +14,7 @@ PACKAGES=(
   dbus dbus-daemon
   lame sox espeak-ng
   qt6-base-dev qt6-qpa-plugins xvfb xauth at-spi2-core python3-pyatspi fonts-dejavu-core
+  libzip-dev zip unzip
 )
 
 missing=()
