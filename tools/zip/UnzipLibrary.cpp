@@ -219,7 +219,8 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
             if (n == 0) break;
             total += static_cast<uint64_t>(n);
             if (total > entry.Stat.size || total > kLargestEntry) {
-                Skip(entry.Name, "expands beyond its stated size of " + std::to_string(entry.Stat.size) + " bytes");
+                Failed(entry.Name + " expands beyond its stated size of " + std::to_string(entry.Stat.size) +
+                           " bytes (damaged or hostile entry): not written", PK_ERR);
                 return;
             }
             out.Write(buffer.data(), static_cast<std::size_t>(n));
