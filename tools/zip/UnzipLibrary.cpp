@@ -229,7 +229,8 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
             Failed(entry.Name + " is shorter than its stated size", PK_ERR);
             return;
         }
-        out.Commit();
+        // One flush of the file system at the end instead of one per file (see Run).
+        out.CommitUnflushed();
     } catch (const fs::filesystem_error& e) {
         if (e.code().value() == ENOSPC) {
             Failed(std::string(e.what()), PK_DISK);
@@ -331,11 +332,12 @@ int Extractor::Run(const std::vector<std::string>& names, const std::vector<std:
             else Handle(*entry);
         }
     } catch (const DiskFull&) {
-        return result_;
     } catch (const std::bad_alloc&) {
         Failed("out of memory", PK_MEM);
-        return result_;
     }
+    // The restored files reach the disk before success is reported.
+    if (writes && !AtomicFile::FlushFileSystem(folder_)) Failed("cannot flush " + folder_.string() + " to the disk", PK_ERR);
+    if (result_ >= PK_DISK) return result_;
     if (functions_.TotalSize > 0 && functions_.TotalSizeComp < functions_.TotalSize)
         functions_.CompFactor = static_cast<unsigned>((functions_.TotalSize - functions_.TotalSizeComp) * 100 / functions_.TotalSize);
     if (!names.empty() && !anySelected) {

@@ -53,6 +53,7 @@ private:
     const ZIPUSERFUNCTIONS& functions_;
     std::vector<std::string> patterns_;
     std::deque<PackedEntry> entries_;  // stable addresses: the sources refer to them
+    PackScratch scratch_;
     std::string readFailure_;
 };
 
@@ -67,6 +68,7 @@ void Packer::AddEntry(const fs::path& file, const std::string& name, uint64_t si
     entry.Name = name;
     entry.Size = size;
     entry.ModificationTime = time;
+    entry.Scratch = &scratch_;
     entry.Level = options_.fLevel >= '0' && options_.fLevel <= '9' ? options_.fLevel - '0' : 6;
 }
 

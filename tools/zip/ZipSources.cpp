@@ -2,9 +2,12 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstring>
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -23,7 +26,30 @@ struct ArchiveTarget {
     std::optional<AtomicFile> File;
     uint64_t Position = 0;
     zip_error_t Error;
+    // libzip writes in pieces of a few KB: they are gathered into large writes.
+    std::string Pending;
+    uint64_t PendingAt = 0;
 };
+
+constexpr std::size_t kWriteBlock = 1 << 20;
+
+void FlushPending(ArchiveTarget& self) {
+    if (!self.Pending.empty()) self.File->WriteAt(self.PendingAt, self.Pending.data(), self.Pending.size());
+    self.Pending.clear();
+}
+
+void WriteAtPosition(ArchiveTarget& self, const void* data, std::size_t length) {
+    const bool contiguous = self.PendingAt + self.Pending.size() == self.Position;
+    if (!contiguous || self.Pending.size() + length > kWriteBlock) FlushPending(self);
+    if (self.Pending.empty()) self.PendingAt = self.Position;
+    if (length >= kWriteBlock) self.File->WriteAt(self.Position, data, length);
+    else self.Pending.append(static_cast<const char*>(data), length);
+    self.Position += length;
+}
+
+uint64_t WrittenSize(const ArchiveTarget& self) {
+    return std::max<uint64_t>(self.File->Size(), self.PendingAt + self.Pending.size());
+}
 
 zip_int64_t Fail(zip_error_t& error, int zipError, int systemError) {
     zip_error_set(&error, zipError, systemError);
@@ -57,13 +83,15 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length, 
             case ZIP_SOURCE_BEGIN_WRITE:
                 self.File.emplace(self.Target);
                 self.Position = 0;
+                self.Pending.clear();
+                self.Pending.reserve(kWriteBlock);
+                self.PendingAt = 0;
                 return 0;
             case ZIP_SOURCE_WRITE:
-                self.File->WriteAt(self.Position, data, length);
-                self.Position += length;
+                WriteAtPosition(self, data, length);
                 return static_cast<zip_int64_t>(length);
             case ZIP_SOURCE_SEEK_WRITE: {
-                const zip_int64_t at = zip_source_seek_compute_offset(self.Position, self.File->Size(), data, length, &self.Error);
+                const zip_int64_t at = zip_source_seek_compute_offset(self.Position, WrittenSize(self), data, length, &self.Error);
                 if (at < 0) return -1;
                 self.Position = static_cast<uint64_t>(at);
                 return 0;
@@ -71,10 +99,12 @@ zip_int64_t ArchiveTargetCallback(void* state, void* data, zip_uint64_t length, 
             case ZIP_SOURCE_TELL_WRITE:
                 return static_cast<zip_int64_t>(self.Position);
             case ZIP_SOURCE_COMMIT_WRITE:
+                FlushPending(self);
                 self.File->Commit();
                 self.File.reset();
                 return 0;
             case ZIP_SOURCE_ROLLBACK_WRITE:
+                self.Pending.clear();
                 self.File.reset();  // removes the temporary file
                 return 0;
             case ZIP_SOURCE_REMOVE:
@@ -100,32 +130,31 @@ struct PackedSource {
 };
 
 bool ReadWhole(const std::filesystem::path& file, uint64_t expected, std::string& bytes, std::string& failure) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        failure = "could not open for reading: " + file.string();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failure = "could not open for reading: " + file.string() + ": " + std::strerror(errno);
         return false;
     }
-    bytes.assign(expected, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(expected));
-    if (static_cast<uint64_t>(in.gcount()) != expected || in.peek() != std::char_traits<char>::eof()) {
+    bytes.resize(expected + 1);  // one byte more tells a file that grew
+    std::size_t done = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) failure = "could not read " + file.string() + ": " + std::strerror(errno);
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+        if (done == bytes.size()) break;
+    }
+    ::close(fd);
+    if (!failure.empty()) return false;
+    if (done != expected) {
         failure = "file changed size while being packed: " + file.string();
         return false;
     }
+    bytes.resize(expected);
     return true;
-}
-
-bool Deflate(const std::string& in, int level, std::string& out) {
-    z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    out.resize(deflateBound(&z, static_cast<uLong>(in.size())));
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return result == Z_STREAM_END;
 }
 
 // Reads and compresses the file once, when libzip first asks about it.
@@ -141,12 +170,13 @@ bool Prepare(PackedSource& self) {
         entry.Failure = "file too large to pack: " + entry.File.string();
         return false;
     }
-    std::string plain;
+    PackScratch& scratch = *entry.Scratch;
+    std::string& plain = scratch.Plain;
     if (!ReadWhole(entry.File, entry.Size, plain, entry.Failure)) return false;
     self.Crc = crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
     if (entry.Size == 0) {
         self.Data.clear();
-    } else if (!Deflate(plain, entry.Level, self.Data)) {
+    } else if (self.Data = std::move(scratch.Spare); !scratch.Deflate(plain, entry.Level, self.Data)) {
         entry.Failure = "could not compress " + entry.File.string();
         return false;
     }
@@ -198,8 +228,10 @@ zip_int64_t PackedSourceCallback(void* state, void* data, zip_uint64_t length, z
             return static_cast<zip_int64_t>(n);
         }
         case ZIP_SOURCE_CLOSE:
-            // The data is in the archive now: keep only what stat reports.
-            std::string().swap(self.Data);
+            // The data is in the archive now: keep only what stat reports, and the buffer for
+            // the next entry.
+            if (entry.Scratch) entry.Scratch->Spare = std::move(self.Data);
+            self.Data.clear();
             return 0;
         case ZIP_SOURCE_ERROR:
             return zip_error_to_data(&self.Error, data, length);
@@ -215,8 +247,42 @@ zip_int64_t PackedSourceCallback(void* state, void* data, zip_uint64_t length, z
 
 }  // namespace
 
+struct PackScratch::Stream {
+    z_stream Z{};
+    bool Ready = false;
+    ~Stream() {
+        if (Ready) deflateEnd(&Z);
+    }
+};
+
+PackScratch::PackScratch() : stream_(std::make_unique<Stream>()) {}
+PackScratch::~PackScratch() = default;
+
+bool PackScratch::Deflate(const std::string& in, int level, std::string& out) {
+    z_stream& z = stream_->Z;
+    if (!stream_->Ready || level != level_) {
+        if (stream_->Ready) deflateEnd(&z);
+        z = z_stream{};
+        stream_->Ready = deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        level_ = level;
+        if (!stream_->Ready) return false;
+    } else if (deflateReset(&z) != Z_OK) {
+        return false;
+    }
+    out.resize(deflateBound(&z, static_cast<uLong>(in.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    return result == Z_STREAM_END;
+}
+
 zip_source_t* NewArchiveTarget(const std::filesystem::path& target, std::string& writeFailure, zip_error_t* error) {
-    auto state = std::make_unique<ArchiveTarget>(ArchiveTarget{target, &writeFailure, std::nullopt, 0, {}});
+    auto state = std::make_unique<ArchiveTarget>();
+    state->Target = target;
+    state->WriteFailure = &writeFailure;
     zip_error_init(&state->Error);
     zip_source_t* source = zip_source_function_create(ArchiveTargetCallback, state.get(), error);
     if (source == nullptr) {

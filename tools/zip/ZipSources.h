@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace ravekzip {
@@ -16,6 +17,25 @@ namespace ravekzip {
 // Returns null with `error` set when libzip cannot make the source. `writeFailure` receives the
 // reason of a failed write (a full disk, a read-only folder).
 zip_source_t* NewArchiveTarget(const std::filesystem::path& target, std::string& writeFailure, zip_error_t* error);
+
+// What the entries of one packing share, so that packing 10,000 small files costs no memory
+// churn: one deflate stream (reset between files) and the buffers, reused.
+class PackScratch {
+public:
+    PackScratch();
+    ~PackScratch();
+    PackScratch(const PackScratch&) = delete;
+    PackScratch& operator=(const PackScratch&) = delete;
+    // Raw deflate of `in` at `level` into `out` (its capacity reused); false on failure.
+    bool Deflate(const std::string& in, int level, std::string& out);
+    std::string Plain;  // the file being packed
+    std::string Spare;  // a deflate buffer handed back by an entry already written
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+    int level_ = -1;
+};
 
 // What the packer knows of one entry while libzip writes it.
 struct PackedEntry {
@@ -27,6 +47,7 @@ struct PackedEntry {
     // Called when libzip starts writing the entry's data, with the deflate saving in percent
     // (stored entries: -1). A non-zero answer cancels the archive.
     std::function<int(const PackedEntry&, int percent)> Starting;
+    PackScratch* Scratch = nullptr;
     std::string Failure;         // why the entry could not be packed ("" when it could)
     bool Cancelled = false;
 };
