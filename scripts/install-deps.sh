@@ -16,6 +16,7 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins xvfb xauth at-spi2-core python3-pyatspi fonts-dejavu-core
   speech-dispatcher alsa-utils python3-gi gir1.2-glib-2.0
   debhelper lintian
+  libzip-dev zip unzip
 )
 
 missing=()

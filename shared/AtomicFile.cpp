@@ -76,12 +76,29 @@ void AtomicFile::WriteAt(std::size_t offset, const void* data, std::size_t size)
 void AtomicFile::Commit(mode_t mode) {
     if (fd_ < 0) Fail("cannot commit", EBADF);
     if (::fsync(fd_) != 0) Fail("cannot flush", errno);
+    Rename(mode);
+    SyncFolder(FolderOf(target_));
+}
+
+void AtomicFile::CommitUnflushed(mode_t mode) {
+    if (fd_ < 0) Fail("cannot commit", EBADF);
+    Rename(mode);
+}
+
+bool AtomicFile::FlushFileSystem(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = ::syncfs(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
+void AtomicFile::Rename(mode_t mode) {
     if (::fchmod(fd_, mode != 0 ? mode : DefaultMode()) != 0) Fail("cannot set the permissions of", errno);
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) Fail("cannot write", errno);
     if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("cannot rename the temporary file onto", errno);
     committed_ = true;
-    SyncFolder(FolderOf(target_));
 }
 
 void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {

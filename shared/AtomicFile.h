@@ -34,6 +34,13 @@ public:
     // naming the target on failure; the target is then unchanged.
     void Commit(mode_t mode = 0);
 
+    // Commit without flushing the data to the disk first: for callers that write a batch of
+    // files (an archive's contents) and flush the file system once at the end with
+    // FlushFileSystem. Readers still never see half a file.
+    void CommitUnflushed(mode_t mode = 0);
+    // Flushes the file system that holds `path` (syncfs); false when it could not be flushed.
+    static bool FlushFileSystem(const std::filesystem::path& path);
+
     const std::filesystem::path& Target() const { return target_; }
     const std::filesystem::path& TemporaryPath() const { return temp_; }
 
@@ -41,6 +48,8 @@ public:
     static void WriteWhole(const std::filesystem::path& target, std::string_view bytes);
 
 private:
+    // Gives the file its permissions, closes it and renames it onto the target.
+    void Rename(mode_t mode);
     [[noreturn]] void Fail(const std::string& what, int error) const;
 
     std::filesystem::path target_;

@@ -289,8 +289,9 @@ TEST(SdRavek, StopEndsTheSpeechAtOnceAndPauseAtTheServersNextMark) {
     EXPECT_EQ(module.Next()->line, "701 BEGIN");
     EXPECT_EQ(module.Next()->line, "705 AUDIO");
     const auto stopAt = Clock::now();
-    // Blocks already in the pipe (or half parsed) when STOP goes out were sent before it.
-    const int inFlight = 1 + module.UnreadBytes() / 10000;
+    // Blocks already in the pipe, or read but not yet parsed by the collecting thread (one read of
+    // at most 64 KiB), when STOP goes out were sent before it; a block holds at least 10 KB.
+    const int inFlight = 1 + (65536 + module.UnreadBytes()) / 10000;
     module.Write("STOP\n");
     int blocksAfterStop = 0;
     std::optional<Message> m;

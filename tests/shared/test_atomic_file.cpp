@@ -59,3 +59,17 @@ TEST(AtomicFile, AFolderThatCannotHoldTheFileIsAnErrorNamingTheTarget) {
         EXPECT_NE(std::string(e.what()).find(target.string()), std::string::npos) << e.what();
     }
 }
+
+TEST(AtomicFile, UnflushedCommitsOfABatchAreWholeAndFlushedOnce) {
+    ravektest::TempFolder dir;
+    for (int i = 0; i < 3; ++i) {
+        AtomicFile file(dir.Path() / ("clip" + std::to_string(i) + ".wav"));
+        file.Write("data " + std::to_string(i));
+        EXPECT_EQ(EntriesIn(dir.Path()), static_cast<size_t>(i + 1));  // the temporary file, not the target yet
+        file.CommitUnflushed();
+    }
+    EXPECT_EQ(EntriesIn(dir.Path()), 3u);
+    EXPECT_EQ(Read(dir.Path() / "clip2.wav"), "data 2");
+    EXPECT_TRUE(AtomicFile::FlushFileSystem(dir.Path()));
+    EXPECT_FALSE(AtomicFile::FlushFileSystem(dir.Path() / "missing"));
+}

@@ -1,0 +1,135 @@
+// RestoreRecordings: unpacks a recordings bundle into a voice's recordings folder, in a window
+// or, with --archive, on the command line.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include "Form1.h"
+#include "Restore.h"
+
+using namespace ravekrestore;
+
+namespace {
+
+const char* kDescription =
+    "Unpacks a recordings bundle made by BackupRecordings into the recordings folder of a recording voice\n"
+    "(MyRecordsPath/<voice>), keeping the bundle's folders and the files' times. Without options it opens\n"
+    "its window.\n"
+    "\n"
+    "  RestoreRecordings --archive FILE.zip [--voice NAME] [--mode missing|all|newer]\n"
+    "\n"
+    "unpacks without a window. NAME is a recording voice as the registry names it (MaleVoiceName or\n"
+    "FemaleVoiceName); without --voice the voice is recognised from the archive's name as the window does.\n"
+    "--mode missing (the default) adds only files the folder lacks; all replaces existing files; newer adds\n"
+    "missing files and replaces those older than the bundle's. Entries that would land outside the folder,\n"
+    "links and entries larger than 2 GiB are refused and listed. The log lines and the final status are\n"
+    "printed; the exit status is 0 when everything was restored, 1 when something was not, 2 for bad usage.\n"
+    "Settings come from the registry file ($RAVEK_REGISTRY).";
+
+void Print(FILE* to, const QString& text) {
+    std::fputs(text.toUtf8().constData(), to);
+    std::fputc('\n', to);
+}
+
+bool WantsCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        for (const char* option : {"--archive", "--voice", "--mode", "-h", "--help", "--help-all", "-v", "--version"})
+            if (arg == option || arg.startsWith(QByteArray(option) + '=')) return true;
+    }
+    return false;
+}
+
+int RunCommandLine(QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption archiveOption(QStringLiteral("archive"), QStringLiteral("Recordings bundle to unpack."),
+                                           QStringLiteral("file"));
+    const QCommandLineOption voiceOption(QStringLiteral("voice"), QStringLiteral("Recording voice to restore into."),
+                                         QStringLiteral("name"));
+    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("missing (default), all or newer."),
+                                        QStringLiteral("mode"), QStringLiteral("missing"));
+    parser.addOption(archiveOption);
+    parser.addOption(voiceOption);
+    parser.addOption(modeOption);
+    parser.process(app);
+    const QString archive = parser.value(archiveOption);
+    if (archive.isEmpty()) {
+        Print(stderr, QStringLiteral("RestoreRecordings: --archive is needed (see --help)"));
+        return 2;
+    }
+    if (!QFileInfo(archive).isFile()) {
+        Print(stderr, QStringLiteral("RestoreRecordings: no file %1").arg(archive));
+        return 2;
+    }
+    const QString modeText = parser.value(modeOption);
+    RestoreMode mode = RestoreMode::OnlyMissing;
+    if (modeText == QLatin1String("all")) mode = RestoreMode::All;
+    else if (modeText == QLatin1String("newer")) mode = RestoreMode::MissingAndNewer;
+    else if (modeText != QLatin1String("missing")) {
+        Print(stderr, QStringLiteral("RestoreRecordings: --mode is missing, all or newer, not \"%1\"").arg(modeText));
+        return 2;
+    }
+    const RestoreSettings settings = ReadRestoreSettings();
+    const RecordingVoices voices = ReadRecordingVoices(settings.KeySuffix);
+    QString voice = parser.value(voiceOption);
+    if (parser.isSet(voiceOption)) {
+        if (voice.isEmpty() || (voice != voices.Male && voice != voices.Female)) {
+            Print(stderr, QStringLiteral("RestoreRecordings: \"%1\" is no recording voice; the voices are \"%2\" and \"%3\"")
+                              .arg(voice, voices.Male, voices.Female));
+            return 2;
+        }
+    } else {
+        const int recognised = RecogniseVoice(archive, voices);
+        if (recognised == 0) {
+            Print(stderr, QStringLiteral("RestoreRecordings: the archive's name names no recording voice (\"%1\" or \"%2\"): "
+                                         "give --voice")
+                              .arg(voices.Male, voices.Female));
+            return 2;
+        }
+        voice = recognised == 1 ? voices.Male : voices.Female;
+    }
+    if (voices.RecordsRoot.isEmpty()) {
+        Print(stderr, QStringLiteral("RestoreRecordings: MyRecordsPath is not set in the registry"));
+        return 1;
+    }
+    RestoreJob job;
+    job.ArchivePath = archive;
+    job.TargetFolder = voices.RecordsRoot + QLatin1Char('/') + voice;
+    job.Lcid = settings.Lcid;
+    job.Mode = mode;
+    job.LanguageOffset = settings.Language.Offset;
+    job.AnsiCodePage = settings.AnsiCodePage;
+    QString status;
+    job.Status = [&status](const QString& text) { status = text; };
+    job.LogLine = [](const QString& line) { Print(stdout, line); };
+    const int result = job.Run();
+    Print(result == 0 ? stdout : stderr, status);
+    return result == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (WantsCommandLine(argc, argv)) {
+        // No window, so no display is needed.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("RestoreRecordings"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        return RunCommandLine(app);
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("RestoreRecordings"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.ravek.RestoreRecordings"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravek/org.ravek.RestoreRecordings.svg")));
+    const RestoreSettings settings = ReadRestoreSettings();
+    QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));
+    Form1 window(settings);
+    window.show();
+    return QApplication::exec();
+}
