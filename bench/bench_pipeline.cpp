@@ -3,11 +3,14 @@
 // 200, 1,000 and 5,000 words, half of them resolved by the smart lookup or the prefix split and
 // every dictionary clip extracted into the working folder; and the renderer's time to its first
 // PCM block and to the end of the render on the same texts.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <random>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "BenchVoice.h"
@@ -168,19 +171,51 @@ void RendererTimes(Verdicts& v, std::size_t words, int runs) {
     if (words == 200) Target(v, "200-word paragraph, Render to first PCM block (median)", first.median, 40, "ms");
 }
 
-// The longest text one request takes: generated paragraphs up to the limit, cut at a blank.
-std::string LongestText() {
+// A paragraph as BigVoiceParagraph makes it (the same mix of pointed, unpointed and prefixed
+// words), but with the spellings drawn as natural language uses words: the word of rank r
+// with a chance proportional to 1/r (Zipf's law), so a few words make most of the text.
+std::string ZipfParagraph(std::size_t words, uint64_t seed) {
+    static const std::vector<double> cumulative = [] {
+        std::vector<double> c(kSpellings);
+        double sum = 0;
+        for (std::size_t r = 0; r < kSpellings; ++r) c[r] = sum += 1.0 / static_cast<double>(r + 1);
+        return c;
+    }();
+    static const char* prefixes[] = {"ו", "ה", "ב"};
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> uniform(0, cumulative.back());
     std::string text;
-    for (uint64_t seed = 5000; text.size() < mSpeak::kMaxTextBytes; ++seed) text += BigVoiceParagraph(1000, seed);
+    for (std::size_t i = 0; i < words; ++i) {
+        const auto rank = std::lower_bound(cumulative.begin(), cumulative.end(), uniform(random)) - cumulative.begin();
+        const std::size_t k = std::min(static_cast<std::size_t>(rank), kSpellings - 1);
+        switch (i % 4) {
+            case 0:
+            case 2: text += PointedSpelling(k, random() % kWordsPerSpelling); break;
+            case 1: text += NakedSpelling(k); break;
+            default: text += std::string(prefixes[random() % 3]) + NakedSpelling(k); break;
+        }
+        text += (i + 1) % 12 == 0 || i + 1 == words ? ". " : " ";
+    }
+    return text;
+}
+
+// The longest text one request takes: generated paragraphs up to the limit, cut at a blank.
+std::string LongestText(bool zipf) {
+    std::string text;
+    for (uint64_t seed = 5000; text.size() < mSpeak::kMaxTextBytes; ++seed)
+        text += zipf ? ZipfParagraph(1000, seed) : BigVoiceParagraph(1000, seed);
     text.resize(mSpeak::kMaxTextBytes);
     text.resize(text.rfind(' ') + 1);
     return text;
 }
 
 // How long Speak of the longest accepted text holds the engine's thread (every other client of
-// the service waits that long), with the phases apart.
-void LongestTextTimes(Verdicts& v, IAPI& api, const std::string& work) {
-    const std::string text = LongestText();
+// the service waits that long), with the phases apart: words drawn uniformly from the voice
+// (the worst case: few repeat) or by Zipf's law (as in real text).
+void LongestTextTimes(Verdicts& v, IAPI& api, const std::string& work, bool zipf) {
+    const char* kind = zipf ? "Zipf-distributed words" : "uniformly random words";
+    std::printf("  longest accepted text of %s:\n", kind);
+    const std::string text = LongestText(zipf);
     std::size_t words = 0;
     for (char c : text) words += c == ' ';
     std::vector<double> ms;
@@ -195,10 +230,12 @@ void LongestTextTimes(Verdicts& v, IAPI& api, const std::string& work) {
     std::printf("  longest accepted text: %zu bytes, %zu words, %zu items in the utterance\n", text.size(), words,
                 api.State().Utterance.size());
     PrintStats("  Speak call of the longest text (ms)", s, "ms");
-    Target(v, "1 MiB text, Speak call (median)", s.median, 1000, "ms");
+    Target(v, zipf ? "1 MiB text of Zipf words, Speak call (median)" : "1 MiB text of random words, Speak call (median)",
+           s.median, 1000, "ms");
     EngineState& st = api.State();
-    fs::create_directories(work + "/longest");
-    st.CurrentDumpFolder = work + "/longest/";
+    const std::string folder = work + (zipf ? "/longest-zipf/" : "/longest/");
+    fs::create_directories(folder);
+    st.CurrentDumpFolder = folder;
     st.DumpFileCounter = 0;
     const auto t0 = Clock::now();
     std::vector<SpeechItem> items = mTokeniser::CompactBreaks(mTokeniser::Tokenise(st, text, *st.SentenceSet, *st.WordSet));
@@ -261,7 +298,10 @@ int main(int argc, char** argv) {
     for (const auto& [words, ms] : curve)
         std::printf("                  %6zu %8.2f %10.1f\n", words, ms, ms * 1000 / static_cast<double>(words));
 
-    if (args.longest) LongestTextTimes(v, api, work.string());
+    if (args.longest) {
+        LongestTextTimes(v, api, work.string(), true);
+        LongestTextTimes(v, api, work.string(), false);
+    }
     RendererTimes(v, 200, std::max(3, static_cast<int>(20 * args.scale)));
     if (args.maxWords >= 1000) RendererTimes(v, 1000, std::max(1, static_cast<int>(3 * args.scale)));
 

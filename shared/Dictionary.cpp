@@ -44,8 +44,10 @@ bool Dictionary::TryAdd(std::string key, std::string item) {
     const std::size_t at = Probe(key, hash);
     if (slots_[at].entry != kEmpty) return false;
     // The entry first: when storing it fails, the table still describes the entries as they are.
+    const bool blank = key.find(' ') != std::string::npos;
     entries_.emplace_back(std::move(key), std::move(item));
     slots_[at] = Slot{static_cast<uint32_t>(entries_.size() - 1), hash};
+    if (blank) ++keysWithBlank_;
     return true;
 }
 
@@ -69,6 +71,7 @@ const std::string& Dictionary::Item(std::string_view key) const {
 void Dictionary::RemoveAll() {
     entries_.clear();
     slots_.clear();
+    keysWithBlank_ = 0;
 }
 
 std::vector<std::string> Dictionary::Keys() const {

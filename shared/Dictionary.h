@@ -24,6 +24,9 @@ public:
     // The item of a key; raises error 5 naming the key when it is absent.
     const std::string& Item(std::string_view key) const;
     std::size_t Count() const { return entries_.size(); }
+    // How many keys hold a blank (a phrase of several words): none lets a caller rule out every
+    // phrase without looking it up.
+    std::size_t KeysWithBlank() const { return keysWithBlank_; }
     void RemoveAll();
     // Entries in insertion order.
     const std::vector<Entry>& Entries() const { return entries_; }
@@ -47,4 +50,5 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<Slot> slots_;  // empty, or a power of two in size
+    std::size_t keysWithBlank_ = 0;
 };

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "AutomationError.h"
@@ -68,9 +69,19 @@ struct ClipWriteError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-void WriteClip(const std::string& path, const std::vector<char>& bytes) {
+[[noreturn]] void RaiseNoFolder(const std::string& dumpFolder) {
+    RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "dump folder \"" + dumpFolder + "\" does not exist");
+}
+
+void WriteClip(const std::string& dumpFolder, const std::string& path, const std::vector<char>& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw ClipWriteError(std::string("cannot create ") + path + ": " + std::strerror(errno));
+    if (fd < 0) {
+        const int openError = errno;
+        // The folder, checked once per request, has gone since: as if it had been checked now.
+        std::error_code ec;
+        if (openError == ENOENT && !fs::is_directory(dumpFolder, ec)) RaiseNoFolder(dumpFolder);
+        throw ClipWriteError(std::string("cannot create ") + path + ": " + std::strerror(openError));
+    }
     std::size_t done = 0;
     int error = 0;
     while (done < bytes.size() && error == 0) {
@@ -86,22 +97,34 @@ void WriteClip(const std::string& path, const std::vector<char>& bytes) {
     }
 }
 
-void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
+// What one extraction may take from earlier ones of the same request.
+struct ExtractionContext {
+    mIndexFiles::ClipReader& reader;
+    bool& folderSeen;  // the dump folder was found to be a folder
+};
+
+void Extract(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word, ExtractionContext context) {
     const int slot = EngineState::DataSlot(voice);
     if (slot > 1) RuntimeErrors::Raise(RuntimeErrors::SubscriptOutOfRange, "voice " + std::to_string(voice + 1) + " has no dictionary");
     std::error_code ec;
-    if (dumpFolder.empty() || !fs::is_directory(dumpFolder, ec))
-        RuntimeErrors::Raise(RuntimeErrors::PathNotFound, "dump folder \"" + dumpFolder + "\" does not exist");
+    if (dumpFolder.empty()) RaiseNoFolder(dumpFolder);
+    if (!context.folderSeen) {
+        if (!fs::is_directory(dumpFolder, ec)) RaiseNoFolder(dumpFolder);
+        context.folderSeen = true;
+    }
     const ClipLocation clip = LocateClip(state, voice, word);
-    WriteClip(OutputPath(dumpFolder, word), mIndexFiles::ReadClip(clip.BinPath, clip.Position, clip.Length));
+    WriteClip(dumpFolder, OutputPath(dumpFolder, word), context.reader.Read(clip.BinPath, clip.Position, clip.Length));
 }
 
 // Extracts, logging a failure; a clip that cannot be written is raised when `raiseWriteErrors`.
-void Dump(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word, bool raiseWriteErrors) {
+// With `alreadyWritten` the file holds the word's clip from earlier in the request: only the log
+// lines are written. True when the file holds the clip afterwards.
+bool Dump(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word, bool raiseWriteErrors,
+          ExtractionContext context, bool alreadyWritten = false) {
     const bool detailed = state.Log.Detail();
     if (detailed) state.Log.LogWrite("Dump word (" + word + ") request arrived at" + mLog::SystemDateTimeText());
     try {
-        Extract(state, dumpFolder, voice, word);
+        if (!alreadyWritten) Extract(state, dumpFolder, voice, word, context);
     } catch (const std::exception& e) {
         // The caller gets no error (the pipeline meets the missing file later), but the failure
         // is on record.
@@ -109,9 +132,16 @@ void Dump(EngineState& state, const std::string& dumpFolder, int32_t voice, cons
         if (raiseWriteErrors && dynamic_cast<const ClipWriteError*>(&e))
             RuntimeErrors::Raise(RuntimeErrors::PathFileAccessError,
                                  "cannot write the clips of the request into the working folder " + dumpFolder + ": " + e.what());
-        return;
+        return false;
     }
     if (detailed) state.Log.LogWrite("Dump word (" + word + ") done in " + state.Elapsed());
+    return true;
+}
+
+bool DumpAlone(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word, bool raiseWriteErrors) {
+    mIndexFiles::ClipReader reader;
+    bool folderSeen = false;
+    return Dump(state, dumpFolder, voice, word, raiseWriteErrors, ExtractionContext{reader, folderSeen});
 }
 
 }  // namespace
@@ -140,11 +170,25 @@ std::string DumpNameOf(const std::string& word) {
 }
 
 void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
-    Dump(state, dumpFolder, voice, word, false);
+    DumpAlone(state, dumpFolder, voice, word, false);
 }
 
 void DumpFileForSpeech(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word) {
-    Dump(state, dumpFolder, voice, word, true);
+    DumpAlone(state, dumpFolder, voice, word, true);
+}
+
+SpeechClips::SpeechClips(EngineState& state, std::string dumpFolder, int32_t voice)
+    : state_(state), folder_(std::move(dumpFolder)), voice_(voice) {}
+
+void SpeechClips::Dump(const std::string& word) {
+    const std::string path = OutputPath(folder_, word);
+    auto known = written_.find(path);
+    // Two words may share a file name ("-" and "/" both become "=="): only the same word's
+    // clip is taken as already there.
+    const bool already = known != written_.end() && known->second == word;
+    if (!mDump::Dump(state_, folder_, voice_, word, true, ExtractionContext{reader_, folderSeen_}, already)) return;
+    if (known == written_.end()) written_.emplace(path, word);
+    else known->second = word;
 }
 
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state) {

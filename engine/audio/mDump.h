@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "Dictionary.h"
+#include "mIndexFiles.h"
 
 struct EngineState;
 
@@ -19,6 +21,22 @@ void DumpFile(EngineState& state, const std::string& dumpFolder, int32_t voice, 
 // DumpFile for the speech pipeline: the same, except that a clip that cannot be written into the
 // folder (a full disk) raises error 75 naming the folder, since no clip of the request could play.
 void DumpFileForSpeech(EngineState& state, const std::string& dumpFolder, int32_t voice, const std::string& word);
+// DumpFileForSpeech for the items of one request, into one folder from one voice: the binary
+// files stay open between clips, the folder is checked once, and a word whose clip this object
+// has already written there is not extracted again (its items share the file).
+class SpeechClips {
+public:
+    SpeechClips(EngineState& state, std::string dumpFolder, int32_t voice);
+    void Dump(const std::string& word);
+
+private:
+    EngineState& state_;
+    std::string folder_;
+    int32_t voice_;
+    mIndexFiles::ClipReader reader_;
+    bool folderSeen_ = false;
+    std::unordered_map<std::string, std::string> written_;  // file path -> the word whose clip it holds
+};
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state);
 
 // Where the clip of `word` lies in the binary files of `voice`'s data slot: the bytes

@@ -44,9 +44,10 @@ bool CopyToNumberedName(EngineState& state, SpeechItem& item, const std::string&
 }
 
 // A clip of the voice's recorded dictionary, extracted into the working folder.
-bool PrepareDictionaryItem(EngineState& state, TakenNames& taken, SpeechItem& item, const std::string& source) {
+bool PrepareDictionaryItem(EngineState& state, mDump::SpeechClips& clips, TakenNames& taken, SpeechItem& item,
+                           const std::string& source) {
     const EngineSettings& set = state.Settings;
-    mDump::DumpFileForSpeech(state, state.CurrentDumpFolder, state.ActiveVoice, item.Text);
+    clips.Dump(item.Text);
     if (set.ConvertMP32WAV) {
         const std::string target = set.AvoidShortNames ? NextNumberedName(state, ".wav")
                                                        : OwnWaveName(taken, "", WithoutMp3Extension(source));
@@ -135,6 +136,7 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
     std::vector<SpeechItem> output;
     output.reserve(input.size());
     TakenNames taken;
+    mDump::SpeechClips clips(state, state.CurrentDumpFolder, state.ActiveVoice);
     for (const SpeechItem& item : input) {
         if (item.Kind == ItemKind::Word && !item.Found) {
             mMissingWord::ExpandMissingWord(state, item, output);
@@ -143,7 +145,7 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
         output.push_back(item);
         SpeechItem& copy = output.back();
         bool keep = true;
-        if (item.Source == ItemSource::FromDictionary) keep = PrepareDictionaryItem(state, taken, copy, item.File);
+        if (item.Source == ItemSource::FromDictionary) keep = PrepareDictionaryItem(state, clips, taken, copy, item.File);
         else if (item.Source == ItemSource::FromUserRecordings) keep = PrepareRecordingItem(state, taken, copy, item.File);
         if (!keep) output.pop_back();
     }

@@ -32,6 +32,9 @@ std::string SystemVoiceFolder(const EngineState& state) {
     return state.Settings.SystemVoicePath + "/" + state.VoiceNames[state.ActiveSlot()];
 }
 
+// The lookup table is chosen by the sex word of the active voice: "Male" for voice 3 only.
+std::string SexWordOf(const EngineState& state) { return state.ActiveVoice == 2 ? "Male" : "Female"; }
+
 }  // namespace
 
 std::string DumpFilePathFor(const EngineState& state, const std::string& word) {
@@ -73,8 +76,7 @@ LookupResult LookupUserDictionary(const EngineState& state, const std::string& t
 
 LookupResult SmartLookup(const EngineState& state, const std::string& text) {
     const int cp = state.AnsiCodePage;
-    // The lookup table is chosen by the sex word of the active voice: "Male" for voice 3 only.
-    const std::string sexWord = state.ActiveVoice == 2 ? "Male" : "Female";
+    const std::string sexWord = SexWordOf(state);
     const std::string bare = PointedWords::ParsePointedWord(text, cp).Letters;
 
     std::vector<PointedWords::Candidate> candidates;
@@ -177,6 +179,15 @@ SequenceMatcher::SequenceMatcher(const EngineState& state, const std::vector<Spe
     }
     for (const auto& entry : state.UserDictionary(state.ActiveSlot()).Entries())
         longestUserKey_ = std::max(longestUserKey_, entry.first.size());
+    for (const PointedWord& prefix : state.Prefixes.Patterns)
+        if (prefix.Text.find(' ') != std::string::npos) prefixWithBlank_ = true;
+    sexWord_ = SexWordOf(state);
+}
+
+bool SequenceMatcher::PhrasesResolvable() const {
+    const int slot = state_.ActiveSlot();
+    return prefixWithBlank_ || state_.UserDictionary(slot).KeysWithBlank() > 0 ||
+           state_.IndexDictionary(slot).KeysWithBlank() > 0 || state_.Database.MayHoldPhrases(sexWord_);
 }
 
 bool SequenceMatcher::MatchWholeRemainder(std::size_t& i, std::vector<SpeechItem>& output) {
@@ -214,6 +225,9 @@ bool SequenceMatcher::MatchSequence(int64_t n, std::size_t& i, std::vector<Speec
         phrase += input_[k].Text;
     }
     if (phrase.empty()) return false;
+    // A run of words (or a word with a blank) that no source holds: the common case, answered
+    // without the lookups.
+    if (phrase.find(' ') != std::string::npos && !PhrasesResolvable()) return false;
 
     const int32_t position = input_[i].Position;
     const VoicePermission& may = state_.ActivePermissions();
@@ -224,19 +238,18 @@ bool SequenceMatcher::MatchSequence(int64_t n, std::size_t& i, std::vector<Speec
         output.push_back(FoundWord(phrase, position, ItemSource::FromDictionary, DumpFilePathFor(state_, phrase)));
     } else {
         if (!may.UseSmartLookup) return false;
-        LookupResult smart = SmartLookup(state_, phrase);
+        const LookupResult& smart = Smart(phrase);
         if (smart.Found) {
             output.push_back(FoundWord(smart.Text, position, ItemSource::FromDictionary, DumpFilePathFor(state_, smart.Text)));
         } else {
             if (!splitAllowed || AnsiText::CharacterCount(phrase) < 3) return false;
-            SplitResult split = SplitPrefix(state_, phrase);
+            const SplitResult& split = Split(phrase);
             if (!split.Ok) return false;
             for (std::size_t part = 0; part < 2; ++part) {
                 SpeechItem item = FoundWord(split.Parts[part], position, split.Sources[part], {});
                 item.Kind = split.Kinds[part];
                 if (part == 0) {
-                    const std::string& fileName = state_.Prefixes.Prefixes.Item(split.Parts[0]);
-                    item.File = mUtterance::FileInFolder(SystemVoiceFolder(state_), fileName);
+                    item.File = PrefixSoundFile(split.Parts[0]);
                 } else {
                     item.File = ItemFileFor(state_, item.Text, split.Kinds[part], split.Sources[part]);
                 }
@@ -246,6 +259,27 @@ bool SequenceMatcher::MatchSequence(int64_t n, std::size_t& i, std::vector<Speec
     }
     i = static_cast<std::size_t>(lastIndex) + 1;
     return true;
+}
+
+const LookupResult& SequenceMatcher::Smart(const std::string& phrase) {
+    auto found = smart_.find(phrase);
+    if (found == smart_.end()) found = smart_.emplace(phrase, SmartLookup(state_, phrase)).first;
+    return found->second;
+}
+
+const SplitResult& SequenceMatcher::Split(const std::string& phrase) {
+    auto found = split_.find(phrase);
+    if (found == split_.end()) found = split_.emplace(phrase, SplitPrefix(state_, phrase)).first;
+    return found->second;
+}
+
+const std::string& SequenceMatcher::PrefixSoundFile(const std::string& prefix) {
+    auto found = prefixSoundFile_.find(prefix);
+    if (found == prefixSoundFile_.end()) {
+        const std::string& fileName = state_.Prefixes.Prefixes.Item(prefix);
+        found = prefixSoundFile_.emplace(prefix, mUtterance::FileInFolder(SystemVoiceFolder(state_), fileName)).first;
+    }
+    return found->second;
 }
 
 std::vector<SpeechItem> MatchSequences(const EngineState& state, const std::vector<SpeechItem>& input) {

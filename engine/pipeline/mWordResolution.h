@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "PointedWord.h"
@@ -72,6 +73,14 @@ public:
 
 private:
     bool MatchWholeRemainder(std::size_t& i, std::vector<SpeechItem>& output);
+    // SmartLookup, SplitPrefix and the prefix sound's file, remembered by text for the life of
+    // the matcher (one request): their sources do not change meanwhile, and text repeats.
+    const LookupResult& Smart(const std::string& phrase);
+    const SplitResult& Split(const std::string& phrase);
+    const std::string& PrefixSoundFile(const std::string& prefix);
+    // False when no source can speak a text holding a blank: no user recording, index word or
+    // prefix holds one, and the lookup table has no such row.
+    bool PhrasesResolvable() const;
     const EngineState& state_;
     const std::vector<SpeechItem>& input_;
     // Byte length of the words from each position to the end joined by single spaces, and the
@@ -79,7 +88,12 @@ private:
     std::vector<std::size_t> remainderLength_;
     std::vector<std::size_t> remainderWords_;
     std::size_t longestUserKey_ = 0;
+    bool prefixWithBlank_ = false;
+    std::string sexWord_;
     std::size_t remainderTriedAt_ = SIZE_MAX;
+    std::unordered_map<std::string, LookupResult> smart_;
+    std::unordered_map<std::string, SplitResult> split_;
+    std::unordered_map<std::string, std::string> prefixSoundFile_;
 };
 
 }  // namespace mWordResolution

@@ -140,6 +140,12 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     explicit operator bool() const { return fd_ >= 0; }
     int get() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now; false when the close reports an error (data not written).
     bool Close() {
         const int fd = fd_;
@@ -276,25 +282,40 @@ std::string IndexFilePath(const std::string& applicationPath, const std::string&
 }
 
 std::vector<char> ReadClip(const std::string& binPath, int64_t position, int64_t length) {
+    ClipReader reader;
+    return reader.Read(binPath, position, length);
+}
+
+ClipReader::~ClipReader() {
+    for (auto& [path, file] : open_) ::close(file.fd);
+}
+
+std::vector<char> ClipReader::Read(const std::string& binPath, int64_t position, int64_t length) {
     if (position < 1 || length < 0)
         RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall, "clip at position " + std::to_string(position) +
                                                                       " of length " + std::to_string(length) + " in " + binPath);
-    // Plain descriptors and positioned reads: a request extracts one clip per dictionary word,
-    // so every system call saved here counts.
-    FileDescriptor in(::open(binPath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) FileError(RuntimeErrors::FileNotFound, "cannot open binary file", binPath);
-    struct stat info {};
-    // Like a size query by path, anything but a regular file has no size to read clips from.
-    if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
-    const uintmax_t size = static_cast<uintmax_t>(info.st_size);
+    auto known = open_.find(binPath);
+    if (known == open_.end()) {
+        // Plain descriptors and positioned reads: a request extracts one clip per dictionary
+        // word, so every system call saved here counts.
+        FileDescriptor in(::open(binPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in) FileError(RuntimeErrors::FileNotFound, "cannot open binary file", binPath);
+        struct stat info {};
+        // Like a size query by path, anything but a regular file has no size to read clips from.
+        if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) FileError(RuntimeErrors::PathFileAccessError, "cannot read the size of", binPath);
+        known = open_.emplace(binPath, OpenFile{in.get(), static_cast<uint64_t>(info.st_size)}).first;
+        in.Release();
+    }
+    const int fd = known->second.fd;
+    const uint64_t size = known->second.size;
     // The clip must lie wholly inside the file: reading past the end would hand out a clip cut
     // short (or padded with zeros) as if it were complete.
-    if (static_cast<uintmax_t>(position - 1) > size || static_cast<uintmax_t>(length) > size - static_cast<uintmax_t>(position - 1))
+    if (static_cast<uint64_t>(position - 1) > size || static_cast<uint64_t>(length) > size - static_cast<uint64_t>(position - 1))
         RuntimeErrors::Raise(RuntimeErrors::InputPastEndOfFile,
                              "binary file " + binPath + " holds " + std::to_string(size) + " bytes, too few for the clip of " +
                                  std::to_string(length) + " bytes at position " + std::to_string(position));
     std::vector<char> buffer(static_cast<std::size_t>(length));
-    if (!ReadAt(in.get(), buffer, static_cast<off_t>(position - 1)))
+    if (!ReadAt(fd, buffer, static_cast<off_t>(position - 1)))
         FileError(RuntimeErrors::InputPastEndOfFile, "short read from binary file", binPath);
     return buffer;
 }

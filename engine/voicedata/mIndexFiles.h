@@ -1,6 +1,7 @@
 #pragma once
 // The recorded dictionary of a voice: an index text file and numbered binary files of MP3 clips.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,23 @@ std::string IndexFilePath(const std::string& applicationPath, const std::string&
 // Bytes [position, position + length - 1] (1-based) of `binPath`. Raises an AutomationError naming
 // the file when it cannot be read or the clip does not lie wholly inside it.
 std::vector<char> ReadClip(const std::string& binPath, int64_t position, int64_t length);
+// ReadClip for many clips: each binary file is opened (and its size read) once and stays open
+// while the reader lives. Same checks and errors as ReadClip.
+class ClipReader {
+public:
+    ClipReader() = default;
+    ~ClipReader();
+    ClipReader(const ClipReader&) = delete;
+    ClipReader& operator=(const ClipReader&) = delete;
+    std::vector<char> Read(const std::string& binPath, int64_t position, int64_t length);
+
+private:
+    struct OpenFile {
+        int fd = -1;
+        uint64_t size = 0;
+    };
+    std::map<std::string, OpenFile> open_;
+};
 // Copies bytes [position, position + length - 1] (1-based) of `binPath` into `outPath`, replacing
 // it. Raises an AutomationError naming the file on failure; a partial output is removed.
 void ExtractClip(const std::string& binPath, int64_t position, int64_t length, const std::string& outPath);

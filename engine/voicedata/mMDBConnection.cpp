@@ -76,11 +76,24 @@ private:
 
 }  // namespace
 
+// Whether a lookup table holds any naked word with a blank, as found at one data version.
+struct BlankWordsSeen {
+    int64_t version = -1;  // the data version of the answer; -1 before the table was examined
+    bool any = true;
+};
+
 // The database, with the lookup statements prepared on first use.
 struct Connection::Handles {
     DatabaseHandle db;
     StatementHandle lookupMale;
     StatementHandle lookupFemale;
+    // The data version read when the open read batch began; -1 outside a batch. Our connection
+    // only reads, so the same version at a later batch means nobody changed the database.
+    int64_t batchVersion = -1;
+    // Lookups of phrases (naked words with a blank) made in the open batch.
+    int64_t phraseLookups = 0;
+    BlankWordsSeen blankMale;
+    BlankWordsSeen blankFemale;
 };
 
 namespace {
@@ -96,6 +109,41 @@ sqlite3_stmt* LookupStatement(Connection::Handles& c, const std::string& sexWord
         return c.lookupFemale.get();
     }
     throw DatabaseFailure{"no lookup table for the voice \"" + sexWord + "\""};
+}
+
+// Until this many phrase lookups in one batch, each is simply queried: a request of a few words
+// should not pay for examining a whole table.
+constexpr int64_t kPhraseLookupsBeforeFilter = 256;
+
+int64_t DataVersion(sqlite3* db) {
+    StatementHandle st = Prepare(db, "PRAGMA data_version");
+    StatementUse rows(st.get());
+    if (!rows.Step()) throw DatabaseFailure{"no data version"};
+    return sqlite3_column_int64(st.get(), 0);
+}
+
+// True when the lookup table of `sexWord` is known to hold no naked word with a blank, so a
+// query for a phrase cannot find a row. Sequence matching asks for runs of two to four words at
+// every position of a text, and almost none of them is a row: this answers them without a query.
+// The table is examined (inside the batch's read transaction) once per data version, and only
+// in a batch, whose data version says whether an earlier answer still holds.
+bool NoPhraseRows(Connection::Handles& c, const std::string& sexWord) {
+    if (c.batchVersion < 0) return false;
+    BlankWordsSeen& seen = sexWord == "Male" ? c.blankMale : c.blankFemale;
+    if (seen.version != c.batchVersion) {
+        if (++c.phraseLookups <= kPhraseLookupsBeforeFilter) return false;
+        const std::string sql = "Select 1 from RavekLookup_" + std::string(sexWord == "Male" ? "Male" : "Female") +
+                                " where instr(NakedWord,' ')>0 limit 1";
+        seen.version = c.batchVersion;
+        try {
+            StatementHandle st = Prepare(c.db.get(), sql.c_str());
+            StatementUse rows(st.get());
+            seen.any = rows.Step();
+        } catch (const DatabaseFailure&) {
+            seen.any = true;  // unknown: every phrase is queried, as without the test
+        }
+    }
+    return !seen.any;
 }
 
 }  // namespace
@@ -122,7 +170,8 @@ int Connection::DbConnect(const std::string& folder, std::string* reason) {
         failedOnLock_ = IsLock(e.code);
         return Failed(reason, e.message);
     }
-    handles_ = std::make_unique<Handles>(Handles{std::move(db), nullptr, nullptr});
+    handles_ = std::make_unique<Handles>();
+    handles_->db = std::move(db);
     return 0;
 }
 
@@ -167,6 +216,7 @@ void Connection::LookupWord(const std::string& word, std::vector<PointedWords::C
     try {
         std::string naked = PointedWords::StripMarks(word, codePage);
         sqlite3_stmt* st = LookupStatement(*connection, sexWord);
+        if (naked.find(' ') != std::string::npos && NoPhraseRows(*connection, sexWord)) return;
         StatementUse rows(st);
         if (rows.Columns() < 3) return;
         // The spelling is a bound parameter: quotes in it (geresh written as an apostrophe in
@@ -187,6 +237,12 @@ void Connection::LookupWord(const std::string& word, std::vector<PointedWords::C
     }
 }
 
+bool Connection::MayHoldPhrases(const std::string& sexWord) const {
+    if (!handles_) return false;  // without a connection no lookup finds anything
+    if (sexWord != "Male" && sexWord != "Female") return false;  // no table: the lookup fails
+    return !NoPhraseRows(*handles_, sexWord);
+}
+
 void Connection::RunPendingRetry() const {
     if (!pendingRetry_) return;
     // Taken out first: the step reconnects, and may ask to be run again.
@@ -200,10 +256,19 @@ ReadBatch::ReadBatch(const Connection& connection) : connection_(connection) {
     const auto& handles = connection_.handles_;
     if (!handles || !sqlite3_get_autocommit(handles->db.get())) return;
     open_ = sqlite3_exec(handles->db.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!open_) return;
+    handles->phraseLookups = 0;
+    try {
+        // Read inside the transaction: the version belongs to the state the batch's lookups see.
+        handles->batchVersion = DataVersion(handles->db.get());
+    } catch (const DatabaseFailure&) {
+        handles->batchVersion = -1;
+    }
 }
 
 ReadBatch::~ReadBatch() {
     const auto& connection = connection_.handles_;
+    if (connection) connection->batchVersion = -1;
     // The connection may have been closed (or replaced) meanwhile; closing it ended the batch.
     if (!open_ || !connection || sqlite3_get_autocommit(connection->db.get())) return;
     if (sqlite3_exec(connection->db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)

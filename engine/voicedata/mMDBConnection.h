@@ -34,6 +34,10 @@ public:
     // when found, one extra empty candidate follows the rows.
     void LookupWord(const std::string& word, std::vector<PointedWords::Candidate>& candidates,
                     const std::string& sexWord, bool& found, int codePage) const;
+    // False when LookupWord is sure to find nothing for any word with a blank (a phrase). Inside
+    // a ReadBatch the answer may become false after a number of calls (the table is then
+    // examined once for this state of the database); outside a batch it is true.
+    bool MayHoldPhrases(const std::string& sexWord) const;
     // Whether the last DbConnect or LoadPrefixes failed because another program held a lock on
     // the database (it may well be free by the next request).
     bool FailedOnLock() const { return failedOnLock_; }

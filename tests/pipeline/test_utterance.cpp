@@ -60,6 +60,18 @@ TEST_F(UtteranceTest, DictionaryWordsPlayFromTheWorkingFolderUserRecordingsFromT
     EXPECT_TRUE(inst->LogContains("Processing before Speach is done in "));
 }
 
+TEST_F(UtteranceTest, ARepeatedDictionaryWordSharesOneFileHoldingItsClip) {
+    Start();
+    const auto items = Speak("שלום שלום. שלום");
+    const std::string work = State().CurrentDumpFolder;
+    std::vector<std::string> files;
+    for (const SpeechItem& item : items)
+        if (item.Source == FromDictionary) files.push_back(item.File);
+    ASSERT_EQ(files, std::vector<std::string>(3, work + "שלום.mp3"));
+    EXPECT_EQ(Bytes(files[0]), Bytes(Clip(kToneA)));
+    EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 2);  // the clip and the lock file
+}
+
 TEST_F(UtteranceTest, AvoidShortNamesPlaysNumberedCopiesInListOrder) {
     Start(With("AvoidShortNames", "1"));
     auto items = Speak("שלום תודה בוקר אבג");

@@ -294,6 +294,31 @@ TEST(LookupWord, ReadBatchGivesTheSameAnswersAndSurvivesAClosedConnection) {
     EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);
 }
 
+// A batch that has looked up many phrases stops querying them when the table holds none; a row
+// added by another program between requests is found by the next batch all the same.
+TEST(LookupWord, PhrasesRuledOutInABatchAreFoundOnceTheTableHoldsThem) {
+    DatabaseFolder db("INSERT INTO RavekLookup_Male VALUES ('ספר', '" + Stored("סֵפֶר") + "', 1);");
+    ASSERT_EQ(db.Connect(), 0);
+    bool found = true;
+    EXPECT_TRUE(Db().MayHoldPhrases("Male"));  // outside a batch every phrase is queried
+    {
+        mMDBConnection::ReadBatch batch(Db());
+        for (int i = 0; i < 300; ++i) Lookup("ספר טוב", "Male", found);
+        EXPECT_FALSE(found);
+        EXPECT_FALSE(Db().MayHoldPhrases("Male"));
+        EXPECT_EQ(Lookup("ספר", "Male", found).size(), 2u);  // single words are still queried
+    }
+    Sql(fs::path(db.Path()) / "Ravek.db", "INSERT INTO RavekLookup_Male VALUES ('ספר טוב', '" + Stored("סֵפֶר טוֹב") + "', 1);");
+    for (int request = 0; request < 2; ++request) {
+        mMDBConnection::ReadBatch batch(Db());
+        for (int i = 0; i < 300; ++i) {
+            Lookup("ספר טוב", "Male", found);
+            ASSERT_TRUE(found) << "lookup " << i << " of request " << request;
+        }
+        EXPECT_TRUE(Db().MayHoldPhrases("Male"));
+    }
+}
+
 TEST(LookupWord, OnlyTheTwoSexWordsNameATable) {
     DatabaseFolder db("INSERT INTO RavekLookup_Male VALUES ('ספר', 'x', 1);"
                       "CREATE TABLE RavekLookup_Other (NakedWord TEXT, RavekWord TEXT, TieBreak INTEGER);"
