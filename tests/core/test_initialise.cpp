@@ -437,12 +437,15 @@ TEST_P(RegistryEncoding, HebrewNamesArriveIntactOrTheBadValueIsNamed) {
     IAPI api;
     AutomationError e = InitialiseError(api);
     EXPECT_EQ(e.Number(), GetParam().decodes ? 0 : 5) << e.Description();
-    if (GetParam().decodes) EXPECT_EQ(api.ListVoiceName(1), "דן");
+    if (GetParam().decodes) {
+        EXPECT_EQ(api.ListVoiceName(1), "דן");
+    }
     const std::size_t line = std::count(utf8.begin(), utf8.begin() + utf8.find("\"MaleVoiceName\""), '\n') + 1;
-    if (!GetParam().decodes)
+    if (!GetParam().decodes) {
         EXPECT_TRUE(AnsiText::IsValidUtf8(e.Description()) && Has(e.Description(), inst.RegistryFile().string()) &&
                     Has(e.Description(), "line " + std::to_string(line) + ": text that is not valid ") &&
                     Has(e.Description(), "in value \"MaleVoiceName\"")) << e.Description();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
