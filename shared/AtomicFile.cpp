@@ -18,10 +18,15 @@ fs::path FolderOf(const fs::path& target) {
     return target.has_parent_path() ? target.parent_path() : fs::path(".");
 }
 
+// The permissions of a new file. The umask can only be read by setting it, so it is read once:
+// a program sets its umask at start, before it writes anything.
 mode_t DefaultMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
 }
 
 // A rename is durable only once the folder that holds the name is flushed too.
@@ -78,6 +83,12 @@ void AtomicFile::Commit(mode_t mode) {
     if (::fsync(fd_) != 0) Fail("cannot flush", errno);
     Rename(mode);
     SyncFolder(FolderOf(target_));
+}
+
+void AtomicFile::SetModificationTime(std::time_t seconds) {
+    if (fd_ < 0) Fail("cannot set the time of", EBADF);
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    if (::futimens(fd_, times) != 0) Fail("cannot set the time of", errno);
 }
 
 void AtomicFile::CommitUnflushed(mode_t mode) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -28,6 +29,8 @@ public:
     // Overwrites bytes at an offset already written (a header completed at the end).
     void WriteAt(std::size_t offset, const void* data, std::size_t size);
     std::size_t Size() const { return size_; }
+    // Gives the file this modification (and access) time; the rename keeps it.
+    void SetModificationTime(std::time_t seconds);
 
     // Flushes the data to the disk, gives the file the permissions of a new file (0666 less the
     // umask, or `mode` when given) and renames it onto the target. Throws filesystem_error

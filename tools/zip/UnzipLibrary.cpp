@@ -79,6 +79,7 @@ private:
     bool MayReplace(const Entry& entry, const fs::path& target, const struct stat& existing);
     void Extract(const Entry& entry, const fs::path& target);
     void Test(const Entry& entry);
+    bool FitsFreeSpace(uint64_t size, const fs::path& folder);
 
     const DCL& options_;
     USERFUNCTIONS& functions_;
@@ -87,6 +88,9 @@ private:
     std::unordered_set<std::string> madeFolders_;
     std::optional<int> replaceAll_;  // IDM_REPLACE_ALL or IDM_REPLACE_NONE once answered
     int result_ = PK_OK;
+    bool spaceChecked_ = false;
+    uint64_t freeAtSpaceCheck_ = 0;
+    uint64_t writtenSinceSpaceCheck_ = 0;
 };
 
 bool Extractor::Selected(const std::string& name, const std::vector<std::string>& names,
@@ -148,6 +152,21 @@ void Extractor::List(const Entry& entry) const {
     item.fCrypt = entry.Stat.encryption_method != ZIP_EM_NONE;
     item.symlink = entry.Symlink;
     functions_.SendApplicationMessage(item);
+}
+
+// The free space is asked of the file system again only when what was written since the last
+// answer could have used up a large part of it; a disk filled meanwhile by another program still
+// ends the restore cleanly at the failed write.
+bool Extractor::FitsFreeSpace(uint64_t size, const fs::path& folder) {
+    const uint64_t estimate = freeAtSpaceCheck_ > writtenSinceSpaceCheck_ ? freeAtSpaceCheck_ - writtenSinceSpaceCheck_ : 0;
+    if (!spaceChecked_ || size > estimate / 2 || writtenSinceSpaceCheck_ > freeAtSpaceCheck_ / 4) {
+        struct statvfs space {};
+        if (::statvfs(folder.c_str(), &space) != 0) return true;  // unknown: the write itself will tell
+        freeAtSpaceCheck_ = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+        writtenSinceSpaceCheck_ = 0;
+        spaceChecked_ = true;
+    }
+    return size <= freeAtSpaceCheck_ - std::min(freeAtSpaceCheck_, writtenSinceSpaceCheck_);
 }
 
 bool Extractor::MakeFolders(const fs::path& relative, const std::string& name) {
@@ -229,6 +248,7 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
             Failed(entry.Name + " is shorter than its stated size", PK_ERR);
             return;
         }
+        out.SetModificationTime(entry.Stat.mtime);
         // One flush of the file system at the end instead of one per file (see Run).
         out.CommitUnflushed();
     } catch (const fs::filesystem_error& e) {
@@ -239,8 +259,7 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
         Failed(e.what(), PK_ERR);
         return;
     }
-    const struct timespec times[2] = {{entry.Stat.mtime, 0}, {entry.Stat.mtime, 0}};
-    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    writtenSinceSpaceCheck_ += entry.Stat.size;
 }
 
 void Extractor::Test(const Entry& entry) {
@@ -274,9 +293,7 @@ void Extractor::Handle(const Entry& entry) {
     const fs::path relativePath(relative);
     if (relativePath.has_parent_path() && !MakeFolders(relativePath.parent_path(), entry.Name)) return;
     const fs::path target = folder_ / relativePath;
-    struct statvfs space {};
-    if (::statvfs(target.parent_path().c_str(), &space) == 0 &&
-        entry.Stat.size > static_cast<uint64_t>(space.f_bavail) * space.f_frsize)
+    if (!FitsFreeSpace(entry.Stat.size, target.parent_path()))
         return Skip(entry.Name, "needs " + std::to_string(entry.Stat.size) + " bytes, more than the free space");
     struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0) {
