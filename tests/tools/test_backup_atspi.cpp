@@ -1,11 +1,11 @@
 // BackupRecordings as a screen reader sees it: the program runs under Xvfb with Qt's AT-SPI
 // bridge, and atspi_backup.py finds its controls by role and name, presses the start button and
 // reads the status (see the script).
-#include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
 
 #include "Installation.h"
+#include "XServer.h"
 
 class BackupAtspiTest : public QObject {
     Q_OBJECT
@@ -14,7 +14,7 @@ private slots:
 };
 
 void BackupAtspiTest::screenReaderPacksTheRecordings() {
-    for (const char* tool : {"xvfb-run", "Xvfb", "xauth", "dbus-run-session"})
+    for (const char* tool : {"Xvfb", "dbus-run-session"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             QFAIL(qPrintable(QStringLiteral("%1 is missing: run scripts/install-deps.sh").arg(QLatin1String(tool))));
     ravektest::TempFolder temp;
@@ -26,25 +26,15 @@ void BackupAtspiTest::screenReaderPacksTheRecordings() {
                               "[HKEY_LOCAL_MACHINE\\Software\\RavekVoice\\EN]\n\"MaleVoiceName\"=\"Dan\"\n\"FemaleVoiceName\"=\"Noa\"\n");
     ravektest::WriteFileBytes(root / "Dan" / "hello.wav", std::string(2000, 'a'));
 
-    QProcess run;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("RAVEK_REGISTRY"), QString::fromStdString((temp.Path() / "registry.reg").string()));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    run.setProcessEnvironment(env);
-    run.setProcessChannelMode(QProcess::MergedChannels);
     // A session bus of its own for the AT-SPI bus, inside a private X server.
-    run.start(QStringLiteral("xvfb-run"), {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1024x768x24"),
-                                           QStringLiteral("dbus-run-session"), QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
-                                           QStringLiteral(RAVEK_ATSPI_BACKUP_SCRIPT), QStringLiteral(RAVEK_BACKUP)});
-    QVERIFY(run.waitForStarted());
-    const bool finished = run.waitForFinished(120000);
-    const QString output = QString::fromUtf8(run.readAll());
-    if (!finished) run.kill();
-    QVERIFY2(finished, qPrintable(output));
-    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, qPrintable(output));
-    qInfo().noquote() << output.trimmed();
+    const auto run = ravektest::RunInXServer(QStringLiteral("dbus-run-session"),
+                                             {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+                                              QStringLiteral(RAVEK_ATSPI_BACKUP_SCRIPT), QStringLiteral(RAVEK_BACKUP)}, env);
+    QVERIFY2(run.Passed, qPrintable(run.Output));
+    qInfo().noquote() << run.Output.trimmed();
     bool archived = false;
     for (const auto& entry : std::filesystem::directory_iterator(root)) archived = archived || entry.path().extension() == ".zip";
     QVERIFY(archived);
