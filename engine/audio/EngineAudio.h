@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "NotifySink.h"
+#include "mDump.h"
 #include "mHook.h"
 #include "mMedia.h"
 #include "mci.h"
@@ -34,6 +35,8 @@ struct EngineAudio {
     // The progress of playback (mSequencer). SpeechSerial changes whenever a speech starts or
     // ends; the skip tags mark the go-on notices of entries that could not be played.
     uint64_t SpeechSerial = 0;
+    // The clips of the speech's dictionary words that were left for playback to write.
+    mDump::ClipsAhead Clips;
     long PendingSkipTag = 0;
     long LastSkipTag = 0;
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -189,6 +190,30 @@ void SpeechClips::Dump(const std::string& word) {
     if (!mDump::Dump(state_, folder_, voice_, word, true, ExtractionContext{reader_, folderSeen_}, already)) return;
     if (known == written_.end()) written_.emplace(path, word);
     else known->second = word;
+}
+
+void ClipsAhead::Start(std::unique_ptr<SpeechClips> writer, std::vector<std::string> wordsByEntry) {
+    writer_ = std::move(writer);
+    words_ = std::move(wordsByEntry);
+    next_ = 0;
+}
+
+void ClipsAhead::WriteThrough(size_t entry) {
+    if (!writer_) return;
+    for (const size_t end = std::min(entry + 1, words_.size()); next_ < end; ++next_) {
+        if (words_[next_].empty()) continue;
+        try {
+            writer_->Dump(words_[next_]);  // logs its own failure
+        } catch (const std::exception&) {
+        }
+    }
+    if (next_ >= words_.size()) Clear();
+}
+
+void ClipsAhead::Clear() {
+    writer_.reset();
+    words_.clear();
+    next_ = 0;
 }
 
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "Dictionary.h"
 #include "mIndexFiles.h"
@@ -37,6 +38,36 @@ private:
     bool folderSeen_ = false;
     std::unordered_map<std::string, std::string> written_;  // file path -> the word whose clip it holds
 };
+
+// The clips of a request that are written after the hand-off rather than before it: a long text
+// would otherwise wait for one file per distinct word before the first is heard. Writer is the
+// request's clip writer, so that no clip is written twice (over a file that may be playing);
+// Items are the utterance items (indexes, ascending) whose clips are still to be written.
+struct LateClips {
+    std::unique_ptr<SpeechClips> Writer;
+    std::vector<size_t> Items;
+};
+
+// The late clips of the speech being played, by playlist entry: each is written a few entries
+// before its entry starts.
+class ClipsAhead {
+public:
+    // Takes the writer and the words whose clips are pending, by playlist entry ("" for an entry
+    // with nothing pending).
+    void Start(std::unique_ptr<SpeechClips> writer, std::vector<std::string> wordsByEntry);
+    // Writes the pending clips of the entries up to and including `entry` (0-based). A clip that
+    // cannot be written is logged (the full disk of a long speech); its entry then fails to open
+    // and playback goes on with the next one.
+    void WriteThrough(size_t entry);
+    // Forgets the speech (it ended or was stopped): nothing more is written.
+    void Clear();
+
+private:
+    std::unique_ptr<SpeechClips> writer_;
+    std::vector<std::string> words_;
+    size_t next_ = 0;
+};
+
 std::shared_ptr<Dictionary> ExportRavekDictionary(EngineState& state);
 
 // Where the clip of `word` lies in the binary files of `voice`'s data slot: the bytes

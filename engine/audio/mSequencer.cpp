@@ -164,6 +164,7 @@ void PlayNextEntry(EngineState& state, EngineAudio& audio) {
         if (state.Log.Detail()) Log(state, "Raised word started event  at " + state.Elapsed());
         if (serial != audio.SpeechSerial) return;  // stopped (or replaced) from the WordStart handler
     }
+    audio.Clips.WriteThrough(static_cast<size_t>(audio.Playlist.CurrentIndex()) + kClipsAheadOfPlayback);
     const std::string path = audio.Playlist.CurrentEntryFile();
     const std::string alias = "A" + audio.Playlist.MakeAlias();
     if (state.Log.Detail()) Log(state, "Going to plackback word from " + path + " in " + state.Elapsed());
@@ -182,12 +183,14 @@ void RaiseWordStart(EngineState& state, int32_t index) {
 }
 
 void RaiseSpeechEnd(EngineState& state, EngineAudio& audio) {
+    audio.Clips.Clear();
     ++audio.SpeechSerial;
     state.IsIdle = true;
     if (state.Events) state.Events->Speechend();
 }
 
-void HandOff(EngineState& state, EngineAudio& audio) {
+void HandOff(EngineState& state, EngineAudio& audio, mDump::LateClips late) {
+    audio.Clips.Clear();
     const uint64_t serial = ++audio.SpeechSerial;
     RaiseSpeechStart(state);
     if (serial != audio.SpeechSerial) return;  // stopped from the SpeechStart handler: nothing plays
@@ -196,12 +199,17 @@ void HandOff(EngineState& state, EngineAudio& audio) {
     audio.Media.MediaInit(state.Settings.PlaybackAccelerationRate);
     const bool detailed = state.Log.Detail();
     std::optional<size_t> first;
+    std::vector<std::string> lateWords;  // by playlist entry
+    auto nextLate = late.Items.begin();
     for (state.UtteranceIndex = 0; static_cast<size_t>(state.UtteranceIndex) < state.Utterance.size(); ++state.UtteranceIndex) {
         const SpeechItem& item = state.Utterance[state.UtteranceIndex];
+        const bool isLate = nextLate != late.Items.end() && *nextLate == static_cast<size_t>(state.UtteranceIndex);
+        if (isLate) ++nextLate;
         auto played = Played(state, item);
         if (!played) continue;
         if (!first) first = state.UtteranceIndex;
         audio.Playlist.AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
+        if (late.Writer) lateWords.push_back(isLate ? item.Text : std::string());
         if (detailed) Log(state, "Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
     }
     if (!first) {
@@ -209,6 +217,8 @@ void HandOff(EngineState& state, EngineAudio& audio) {
         EndOfSpeech(state, audio);
         return;
     }
+    audio.Clips.Start(std::move(late.Writer), std::move(lateWords));
+    audio.Clips.WriteThrough(kClipsAheadOfPlayback);
     const SpeechItem& item = state.Utterance[*first];
     if (RaisesWordStart(item.Kind)) RaiseWordStart(state, item.Position);
     if (serial != audio.SpeechSerial) return;  // stopped from the WordStart handler
@@ -296,6 +306,7 @@ void Attach(EngineState& state, EngineAudio& audio) {
 }
 
 void Detach(EngineAudio& audio) {
+    audio.Clips.Clear();
     if (!audio.NotifyWindow) return;
     CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
     audio.Media.SetCallbackWindow(nullptr);

@@ -3,6 +3,8 @@
 // that walks the playlist, the three events, StopSpeak and the output volume.
 #include <cstdint>
 
+#include "mDump.h"
+
 struct EngineAudio;
 struct EngineState;
 
@@ -12,8 +14,11 @@ namespace mSequencer {
 void RaiseSpeechStart(EngineState& state);
 void RaiseWordStart(EngineState& state, int32_t index);
 void RaiseSpeechEnd(EngineState& state, EngineAudio& audio);
-// Raises SpeechStart, fills the playlist from state.Utterance and starts the first entry.
-void HandOff(EngineState& state, EngineAudio& audio);
+// How many playlist entries ahead of the one starting the late clips of a speech are written.
+inline constexpr size_t kClipsAheadOfPlayback = 8;
+// Raises SpeechStart, fills the playlist from state.Utterance and starts the first entry. The
+// clips of `late` are written while the speech plays, kClipsAheadOfPlayback entries ahead.
+void HandOff(EngineState& state, EngineAudio& audio, mDump::LateClips late = {});
 // Handler of the notification sink (message 953 = MM_MCINOTIFY); returns 0.
 int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long wParam, long lParam);
 int32_t StopSpeak(EngineState& state, EngineAudio& audio);

@@ -97,8 +97,8 @@ std::vector<SpeechItem> MatchedItems(EngineState& state, const std::string& text
 }  // namespace
 
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
-                                         const Dictionary& wordSet) {
-    return mUtterance::ProduceFiles(state, MatchedItems(state, text, sentenceSet, wordSet));
+                                         const Dictionary& wordSet, mDump::LateClips* late) {
+    return mUtterance::ProduceFiles(state, MatchedItems(state, text, sentenceSet, wordSet), late);
 }
 
 std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& text) {
@@ -151,12 +151,13 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
             RenewWorkingFolder(state);
             state.IsIdle = false;
             accepted = true;
+            mDump::LateClips late;
             state.Utterance = PrepareUtterance(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
-                                               SeparatorSet(state.WordSet, "word separators"));
+                                               SeparatorSet(state.WordSet, "word separators"), &late);
             if (state.Log.Detail()) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
             {
                 EventWatch watch(state, speechStarted);
-                mSequencer::HandOff(state, audio);
+                mSequencer::HandOff(state, audio, std::move(late));
             }
             // Nothing was started: close the speech here, or the engine would stay busy for good.
             if (!state.IsIdle && !mUtterance::HasPlayableItem(state, state.Utterance))

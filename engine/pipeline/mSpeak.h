@@ -8,6 +8,7 @@
 
 #include "Dictionary.h"
 #include "SpeechItem.h"
+#include "mDump.h"
 
 struct EngineAudio;
 struct EngineState;
@@ -22,9 +23,10 @@ inline constexpr std::size_t kMaxTextBytes = 1024 * 1024;
 // with its working folder removed.
 int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text);
 // Tokenise + CompactBreaks + sequence matching + missing-word policy and file production. The
-// files are written to state.CurrentDumpFolder.
+// files are written to state.CurrentDumpFolder; with `late`, the clips past the first few are
+// left for playback to write (mUtterance::ProduceFiles).
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
-                                         const Dictionary& wordSet);
+                                         const Dictionary& wordSet, mDump::LateClips* late = nullptr);
 // The utterance of `text` as Speak would prepare it, for a renderer that reads the clips itself:
 // the same checks and errors as Speak (source "RavekVoice.exe!Speak": bad voice, text not UTF-8,
 // empty text, text longer than kMaxTextBytes), the user recordings refreshed when due, items resolved by

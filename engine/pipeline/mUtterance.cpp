@@ -1,6 +1,7 @@
 #include "mUtterance.h"
 
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <system_error>
 
@@ -132,11 +133,14 @@ void ConvertMp3ToWav(const EngineState& state, const std::string& source, const 
     if (result == kOutputNotWritable) RaiseFolderFull(state, "cannot write " + target);
 }
 
-std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input) {
+std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input, mDump::LateClips* late) {
     std::vector<SpeechItem> output;
     output.reserve(input.size());
     TakenNames taken;
-    mDump::SpeechClips clips(state, state.CurrentDumpFolder, state.ActiveVoice);
+    auto clips = std::make_unique<mDump::SpeechClips>(state, state.CurrentDumpFolder, state.ActiveVoice);
+    // Extracted clips need nothing but their file at playback: those can be written later.
+    const bool canDefer = late && !state.Settings.ConvertMP32WAV && !state.Settings.AvoidShortNames;
+    size_t dictionaryItems = 0;
     for (const SpeechItem& item : input) {
         if (item.Kind == ItemKind::Word && !item.Found) {
             mMissingWord::ExpandMissingWord(state, item, output);
@@ -145,10 +149,18 @@ std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<Speec
         output.push_back(item);
         SpeechItem& copy = output.back();
         bool keep = true;
-        if (item.Source == ItemSource::FromDictionary) keep = PrepareDictionaryItem(state, clips, taken, copy, item.File);
-        else if (item.Source == ItemSource::FromUserRecordings) keep = PrepareRecordingItem(state, taken, copy, item.File);
+        if (item.Source == ItemSource::FromDictionary) {
+            if (canDefer && ++dictionaryItems > kClipsBeforeHandOff) {
+                late->Items.push_back(output.size() - 1);
+                continue;
+            }
+            keep = PrepareDictionaryItem(state, *clips, taken, copy, item.File);
+        } else if (item.Source == ItemSource::FromUserRecordings) {
+            keep = PrepareRecordingItem(state, taken, copy, item.File);
+        }
         if (!keep) output.pop_back();
     }
+    if (late) late->Writer = std::move(clips);
     return output;
 }
 

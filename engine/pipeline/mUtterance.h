@@ -9,12 +9,19 @@
 #include <vector>
 
 #include "SpeechItem.h"
+#include "mDump.h"
 
 struct EngineState;
 
 namespace mUtterance {
 
-std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input);
+// How many dictionary items get their clips before the hand-off when the rest may come later.
+inline constexpr size_t kClipsBeforeHandOff = 32;
+// With `late`, and when the clips play as extracted (no conversion, no numbered copies), only the
+// first kClipsBeforeHandOff dictionary items get their clips here; `late` receives the writer and
+// the items whose clips are left for playback to write. Otherwise every file is written.
+std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input,
+                                     mDump::LateClips* late = nullptr);
 // The same items as ProduceFiles without writing any file, for a caller that reads the clips
 // itself: missing words go to the missing-word policy; dictionary items keep the name their
 // extracted clip would have (mDump::LocateClip finds the clip), recordings their own path.

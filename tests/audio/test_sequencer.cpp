@@ -14,6 +14,7 @@
 #include "mHook.h"
 #include "mMedia.h"
 #include "mSequencer.h"
+#include "mUtterance.h"
 #include "mci.h"
 #include "PipelineFixture.h"
 #include "TestHelpers.h"
@@ -483,6 +484,43 @@ TEST_F(SequencerTest, FileDeletedBetweenPreparationAndPlaybackIsSkipped) {
     EXPECT_EQ(Matching(log, "ERROR alias ").size(), 2u);
     EXPECT_TRUE(State().IsIdle);
     EXPECT_FALSE(fs::exists(work));
+}
+
+// A long text starts once its first clips are written; the rest are written while it plays, a
+// few entries ahead. A clip that cannot be written then (here: a folder is in the way) is logged
+// and its entry skipped; the speech goes on to its end.
+TEST_F(SequencerTest, ClipsPastTheFirstAreWrittenDuringPlayback) {
+    InstallationOptions o = With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false"));
+    std::string text;
+    std::vector<std::string> words;
+    Events expected{"SpeechStart"};
+    for (const char* a : {"א", "ג", "ד", "ז", "ח", "ט", "כ", "ל", "מ", "נ"})
+        for (const char* b : {"ס", "ע", "פ", "צ"}) {
+            words.push_back(std::string(a) + b);
+            o.Male.Words.push_back({words.back(), kToneA, 1});
+            expected.push_back("WordStart " + std::to_string(3 * (words.size() - 1) + 1));  // two letters and a blank each
+            text += words.back() + " ";
+        }
+    expected.push_back("Speechend");
+    const size_t late = words.size() - mUtterance::kClipsBeforeHandOff;
+    Start(o);
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "late clips blocked" : "late clips written");
+        ClearLog();
+        Speak(text, 3);
+        const std::string work = State().CurrentDumpFolder;
+        size_t clips = 0;
+        for (const auto& entry : fs::directory_iterator(work)) clips += entry.path().extension() == ".mp3";
+        EXPECT_EQ(clips, mUtterance::kClipsBeforeHandOff);
+        if (blocked)
+            for (size_t i = mUtterance::kClipsBeforeHandOff; i < words.size(); ++i) fs::create_directory(work + words[i] + ".mp3");
+        EXPECT_EQ(PlayToTheEnd(), expected);
+        size_t failedClips = 0;
+        for (const auto& line : Matching(Log(), "Dump word (")) failedClips += line.find(") FAILED: ") != std::string::npos;
+        EXPECT_EQ(failedClips, blocked ? late : 0u);
+        EXPECT_EQ(Matching(Log(), "ERROR Opening alias ").size(), blocked ? late : 0u);
+        EXPECT_FALSE(fs::exists(work));
+    }
 }
 
 // ---- speed and output levels ----
