@@ -40,7 +40,10 @@ void SyncFolder(const fs::path& folder) {
 }  // namespace
 
 AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
-    const std::string pattern = (FolderOf(target_) / ("." + target_.filename().string() + ".XXXXXX")).string();
+    // Built by appending: GCC 12 warns (-Wrestrict, wrongly) on "." + name + ".XXXXXX" at -O3.
+    std::string leaf = ".";
+    leaf.append(target_.filename().string()).append(".XXXXXX");
+    const std::string pattern = (FolderOf(target_) / leaf).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);

@@ -89,6 +89,7 @@ private:
     std::optional<int> replaceAll_;  // IDM_REPLACE_ALL or IDM_REPLACE_NONE once answered
     int result_ = PK_OK;
     bool spaceChecked_ = false;
+    std::vector<char> buffer_ = std::vector<char>(1 << 16);  // one for every entry: no allocation per file
     uint64_t freeAtSpaceCheck_ = 0;
     uint64_t writtenSinceSpaceCheck_ = 0;
 };
@@ -227,10 +228,9 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
     }
     try {
         AtomicFile out(target);
-        std::vector<char> buffer(1 << 16);
         uint64_t total = 0;
         for (;;) {
-            const zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
+            const zip_int64_t n = zip_fread(in.get(), buffer_.data(), buffer_.size());
             if (n < 0) {
                 Failed("invalid compressed data in " + entry.Name + ": " + zip_file_strerror(in.get()), PK_ERR);
                 return;  // the temporary file goes with `out`
@@ -242,7 +242,7 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
                            " bytes (damaged or hostile entry): not written", PK_ERR);
                 return;
             }
-            out.Write(buffer.data(), static_cast<std::size_t>(n));
+            out.Write(buffer_.data(), static_cast<std::size_t>(n));
         }
         if (total != entry.Stat.size) {
             Failed(entry.Name + " is shorter than its stated size", PK_ERR);
@@ -264,11 +264,10 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
 
 void Extractor::Test(const Entry& entry) {
     std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive_.get(), entry.Index, 0));
-    std::vector<char> buffer(1 << 16);
     zip_int64_t n = in ? 1 : -1;
     uint64_t total = 0;
     while (n > 0 && total <= kLargestEntry) {
-        n = zip_fread(in.get(), buffer.data(), buffer.size());
+        n = zip_fread(in.get(), buffer_.data(), buffer_.size());
         if (n > 0) total += static_cast<uint64_t>(n);
     }
     if (n < 0 || total != entry.Stat.size) Failed("bad data in " + entry.Name, PK_ERR);
