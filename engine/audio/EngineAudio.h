@@ -8,7 +8,9 @@
 // target that links every layer, gives each engine object all of its state without a type-erased
 // owner.
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "NotifySink.h"
 #include "mDump.h"
@@ -37,6 +39,13 @@ struct EngineAudio {
     uint64_t SpeechSerial = 0;
     // The clips of the speech's dictionary words that were left for playback to write.
     mDump::ClipsAhead Clips;
+    // The rest of a long request's text, prepared a slice at a time just ahead of playback: each
+    // call appends the next slice's items to the utterance (and the indexes of those whose clips
+    // are late to its argument) and returns false once the whole text is prepared. Empty when
+    // nothing is left.
+    std::function<bool(std::vector<size_t>& lateItems)> PrepareMore;
+    // How many items of the utterance the playlist has taken in.
+    size_t ItemsInPlaylist = 0;
     long PendingSkipTag = 0;
     long LastSkipTag = 0;
 };

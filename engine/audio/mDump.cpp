@@ -192,9 +192,9 @@ void SpeechClips::Dump(const std::string& word) {
     else known->second = word;
 }
 
-void ClipsAhead::Start(std::unique_ptr<SpeechClips> writer, std::vector<std::string> wordsByEntry) {
+void ClipsAhead::Start(std::shared_ptr<SpeechClips> writer) {
     writer_ = std::move(writer);
-    words_ = std::move(wordsByEntry);
+    words_.clear();
     next_ = 0;
 }
 
@@ -207,7 +207,6 @@ void ClipsAhead::WriteThrough(size_t entry) {
         } catch (const std::exception&) {
         }
     }
-    if (next_ >= words_.size()) Clear();
 }
 
 void ClipsAhead::Clear() {

@@ -39,22 +39,17 @@ private:
     std::unordered_map<std::string, std::string> written_;  // file path -> the word whose clip it holds
 };
 
-// The clips of a request that are written after the hand-off rather than before it: a long text
-// would otherwise wait for one file per distinct word before the first is heard. Writer is the
-// request's clip writer, so that no clip is written twice (over a file that may be playing);
-// Items are the utterance items (indexes, ascending) whose clips are still to be written.
-struct LateClips {
-    std::unique_ptr<SpeechClips> Writer;
-    std::vector<size_t> Items;
-};
-
-// The late clips of the speech being played, by playlist entry: each is written a few entries
-// before its entry starts.
+// The clips of the speech being played that are written after the hand-off rather than before it
+// (a long text would otherwise wait for one file per distinct word before the first is heard),
+// by playlist entry: each is written a few entries before its entry starts.
 class ClipsAhead {
 public:
-    // Takes the writer and the words whose clips are pending, by playlist entry ("" for an entry
-    // with nothing pending).
-    void Start(std::unique_ptr<SpeechClips> writer, std::vector<std::string> wordsByEntry);
+    // Takes the request's clip writer, the one that wrote the clips before the hand-off, so that
+    // no clip is written twice (over a file that may be playing).
+    void Start(std::shared_ptr<SpeechClips> writer);
+    // Appends the next playlist entry: the word whose clip it plays and is still to be written,
+    // or "" when nothing is pending.
+    void AddEntry(std::string word) { words_.push_back(std::move(word)); }
     // Writes the pending clips of the entries up to and including `entry` (0-based). A clip that
     // cannot be written is logged (the full disk of a long speech); its entry then fails to open
     // and playback goes on with the next one.
@@ -63,7 +58,7 @@ public:
     void Clear();
 
 private:
-    std::unique_ptr<SpeechClips> writer_;
+    std::shared_ptr<SpeechClips> writer_;
     std::vector<std::string> words_;
     size_t next_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "mSequencer.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -156,6 +158,49 @@ void EndOfSpeech(EngineState& state, EngineAudio& audio) {
     if (state.Log.Detail()) Log(state, "Dump Folder cleaned in " + state.Elapsed());
 }
 
+// Turns the utterance items the playlist has not taken in yet into entries; `lateItems` holds
+// the (ascending) indexes of the items whose clips playback writes. Returns the index of the
+// first item that became an entry.
+std::optional<size_t> AddEntries(EngineState& state, EngineAudio& audio, const std::vector<size_t>& lateItems) {
+    const bool detailed = state.Log.Detail();
+    std::optional<size_t> first;
+    auto nextLate = lateItems.begin();
+    for (size_t index = audio.ItemsInPlaylist; index < state.Utterance.size(); ++index) {
+        const SpeechItem& item = state.Utterance[index];
+        while (nextLate != lateItems.end() && *nextLate < index) ++nextLate;
+        auto played = Played(state, item);
+        if (!played) continue;
+        if (!first) first = index;
+        audio.Playlist.AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
+        audio.Clips.AddEntry(nextLate != lateItems.end() && *nextLate == index ? item.Text : std::string());
+        if (detailed) Log(state, "Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
+    }
+    audio.ItemsInPlaylist = state.Utterance.size();
+    state.UtteranceIndex = static_cast<int32_t>(std::min<size_t>(state.Utterance.size(), INT32_MAX));
+    return first;
+}
+
+// Prepares the next slice of the text and adds its entries; the index of its first item that
+// became an entry.
+std::optional<size_t> PrepareNextSlice(EngineState& state, EngineAudio& audio) {
+    std::vector<size_t> late;
+    if (!audio.PrepareMore(late)) audio.PrepareMore = nullptr;
+    return AddEntries(state, audio, late);
+}
+
+// Keeps kEntriesPreparedAhead entries prepared past the one playing while the text lasts. A slice
+// that fails ends the text there: what was prepared still plays.
+void PrepareAhead(EngineState& state, EngineAudio& audio) {
+    try {
+        while (audio.PrepareMore &&
+               int64_t{audio.Playlist.LastIndex()} - audio.Playlist.CurrentIndex() < int64_t{kEntriesPreparedAhead})
+            PrepareNextSlice(state, audio);
+    } catch (const std::exception& e) {
+        audio.PrepareMore = nullptr;
+        Log(state, std::string("ERROR preparing the rest of the text: ") + e.what() + "; the speech ends after what was prepared");
+    }
+}
+
 void PlayNextEntry(EngineState& state, EngineAudio& audio) {
     const uint64_t serial = audio.SpeechSerial;
     const auto kind = static_cast<ItemKind>(audio.Playlist.CurrentEntryKind());
@@ -184,45 +229,39 @@ void RaiseWordStart(EngineState& state, int32_t index) {
 
 void RaiseSpeechEnd(EngineState& state, EngineAudio& audio) {
     audio.Clips.Clear();
+    audio.PrepareMore = nullptr;
     ++audio.SpeechSerial;
     state.IsIdle = true;
     if (state.Events) state.Events->Speechend();
 }
 
-void HandOff(EngineState& state, EngineAudio& audio, mDump::LateClips late) {
+void HandOff(EngineState& state, EngineAudio& audio, std::shared_ptr<mDump::SpeechClips> clips,
+             const std::vector<size_t>& lateItems, MoreText more) {
     audio.Clips.Clear();
+    audio.PrepareMore = nullptr;
     const uint64_t serial = ++audio.SpeechSerial;
     RaiseSpeechStart(state);
     if (serial != audio.SpeechSerial) return;  // stopped from the SpeechStart handler: nothing plays
     audio.Playlist.ResetPlaylist();
     audio.PendingSkipTag = 0;
     audio.Media.MediaInit(state.Settings.PlaybackAccelerationRate);
-    const bool detailed = state.Log.Detail();
-    std::optional<size_t> first;
-    std::vector<std::string> lateWords;  // by playlist entry
-    auto nextLate = late.Items.begin();
-    for (state.UtteranceIndex = 0; static_cast<size_t>(state.UtteranceIndex) < state.Utterance.size(); ++state.UtteranceIndex) {
-        const SpeechItem& item = state.Utterance[state.UtteranceIndex];
-        const bool isLate = nextLate != late.Items.end() && *nextLate == static_cast<size_t>(state.UtteranceIndex);
-        if (isLate) ++nextLate;
-        auto played = Played(state, item);
-        if (!played) continue;
-        if (!first) first = state.UtteranceIndex;
-        audio.Playlist.AddToPlaylist(played->file, static_cast<int32_t>(item.Kind), item.Position);
-        if (late.Writer) lateWords.push_back(isLate ? item.Text : std::string());
-        if (detailed) Log(state, "Going to PREPARE word " + item.Text + " from " + played->loggedPath + " " + state.Elapsed());
-    }
+    audio.ItemsInPlaylist = 0;
+    audio.Clips.Start(std::move(clips));
+    audio.PrepareMore = std::move(more);
+    std::optional<size_t> first = AddEntries(state, audio, lateItems);
+    // A text whose first slices hold nothing to play goes on until one does or the text ends.
+    while (!first && audio.PrepareMore) first = PrepareNextSlice(state, audio);
     if (!first) {
         // Nothing to play: the utterance ends at once, so the engine does not stay busy.
         EndOfSpeech(state, audio);
         return;
     }
-    audio.Clips.Start(std::move(late.Writer), std::move(lateWords));
     audio.Clips.WriteThrough(kClipsAheadOfPlayback);
     const SpeechItem& item = state.Utterance[*first];
     if (RaisesWordStart(item.Kind)) RaiseWordStart(state, item.Position);
     if (serial != audio.SpeechSerial) return;  // stopped from the WordStart handler
-    if (detailed) Log(state, "Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
+    if (state.Log.Detail())
+        Log(state, "Going to plackback word " + item.Text + " from " + Played(state, item)->loggedPath + " " + state.Elapsed());
     StartCurrentEntry(state, audio, "A" + audio.Playlist.MakeAlias(), true);
 }
 
@@ -245,6 +284,7 @@ int32_t OnNotify(EngineState& state, EngineAudio& audio, uint32_t message, long 
         }
         // A late completion of an utterance that has already ended or been stopped.
         if (state.IsIdle) return 0;
+        PrepareAhead(state, audio);
         if (audio.Playlist.CurrentIndex() > audio.Playlist.LastIndex()) EndOfSpeech(state, audio);
         else PlayNextEntry(state, audio);
     } catch (const std::exception& e) {
@@ -307,6 +347,7 @@ void Attach(EngineState& state, EngineAudio& audio) {
 
 void Detach(EngineAudio& audio) {
     audio.Clips.Clear();
+    audio.PrepareMore = nullptr;
     if (!audio.NotifyWindow) return;
     CloseDeviceQuietly(audio, audio.Playlist.GetCurrentAlias());
     audio.Media.SetCallbackWindow(nullptr);

@@ -86,19 +86,55 @@ void EndRequest(EngineState& state, EngineAudio& audio, bool speechStarted) {
     state.CurrentDumpFolder.clear();
 }
 
+std::vector<SpeechItem> CompactedItems(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
+                                       const Dictionary& wordSet) {
+    return mTokeniser::CompactBreaks(mTokeniser::Tokenise(state, text, sentenceSet, wordSet));
+}
+
 std::vector<SpeechItem> MatchedItems(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
                                      const Dictionary& wordSet) {
-    std::vector<SpeechItem> items = mTokeniser::Tokenise(state, text, sentenceSet, wordSet);
-    items = mTokeniser::CompactBreaks(items);
+    std::vector<SpeechItem> items = CompactedItems(state, text, sentenceSet, wordSet);
     mMDBConnection::ReadBatch batch(state.Database);  // the smart lookups of the request in one read transaction
     return mWordResolution::MatchSequences(state, items);
+}
+
+// Matches the next slice of a request's text and appends its playable items to the utterance.
+void PrepareSlice(EngineState& state, mWordResolution::SlicedMatcher& matcher, mUtterance::FileProducer& files,
+                  std::vector<size_t>& lateItems) {
+    std::vector<SpeechItem> matched;
+    {
+        mMDBConnection::ReadBatch batch(state.Database);  // the slice's smart lookups in one read transaction
+        matcher.Match(kItemsPerSlice, matched);
+    }
+    files.Produce(std::move(matched), state.Utterance, lateItems);
+}
+
+// Prepares the first slice of the text into state.Utterance and hands the speech to playback,
+// which prepares the rest (if any) slice by slice just ahead of what it plays.
+void PrepareAndHandOff(EngineState& state, EngineAudio& audio, const std::string& text, bool& speechStarted) {
+    auto matcher = std::make_shared<mWordResolution::SlicedMatcher>(
+        state, CompactedItems(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
+                              SeparatorSet(state.WordSet, "word separators")));
+    auto files = std::make_shared<mUtterance::FileProducer>(state, true);
+    std::vector<size_t> lateItems;
+    state.Utterance.clear();
+    PrepareSlice(state, *matcher, *files, lateItems);
+    mSequencer::MoreText more;
+    if (!matcher->Done())
+        more = [&state, matcher, files](std::vector<size_t>& late) {
+            PrepareSlice(state, *matcher, *files, late);
+            return !matcher->Done();
+        };
+    if (state.Log.Detail()) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
+    EventWatch watch(state, speechStarted);
+    mSequencer::HandOff(state, audio, files->Clips(), lateItems, std::move(more));
 }
 
 }  // namespace
 
 std::vector<SpeechItem> PrepareUtterance(EngineState& state, const std::string& text, const Dictionary& sentenceSet,
-                                         const Dictionary& wordSet, mDump::LateClips* late) {
-    return mUtterance::ProduceFiles(state, MatchedItems(state, text, sentenceSet, wordSet), late);
+                                         const Dictionary& wordSet) {
+    return mUtterance::ProduceFiles(state, MatchedItems(state, text, sentenceSet, wordSet));
 }
 
 std::vector<SpeechItem> PrepareForRender(EngineState& state, const std::string& text) {
@@ -151,14 +187,7 @@ int32_t Speak(EngineState& state, EngineAudio& audio, const std::string& text) {
             RenewWorkingFolder(state);
             state.IsIdle = false;
             accepted = true;
-            mDump::LateClips late;
-            state.Utterance = PrepareUtterance(state, text, SeparatorSet(state.SentenceSet, "sentence separators"),
-                                               SeparatorSet(state.WordSet, "word separators"), &late);
-            if (state.Log.Detail()) state.Log.LogWrite("Processing before Speach is done in " + state.Elapsed());
-            {
-                EventWatch watch(state, speechStarted);
-                mSequencer::HandOff(state, audio, std::move(late));
-            }
+            PrepareAndHandOff(state, audio, text, speechStarted);
             // Nothing was started: close the speech here, or the engine would stay busy for good.
             if (!state.IsIdle && !mUtterance::HasPlayableItem(state, state.Utterance))
                 EndRequest(state, audio, speechStarted);

@@ -133,34 +133,40 @@ void ConvertMp3ToWav(const EngineState& state, const std::string& source, const 
     if (result == kOutputNotWritable) RaiseFolderFull(state, "cannot write " + target);
 }
 
-std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input, mDump::LateClips* late) {
-    std::vector<SpeechItem> output;
-    output.reserve(input.size());
-    TakenNames taken;
-    auto clips = std::make_unique<mDump::SpeechClips>(state, state.CurrentDumpFolder, state.ActiveVoice);
-    // Extracted clips need nothing but their file at playback: those can be written later.
-    const bool canDefer = late && !state.Settings.ConvertMP32WAV && !state.Settings.AvoidShortNames;
-    size_t dictionaryItems = 0;
-    for (const SpeechItem& item : input) {
+FileProducer::FileProducer(EngineState& state, bool deferClips)
+    : state_(state),
+      clips_(std::make_shared<mDump::SpeechClips>(state, state.CurrentDumpFolder, state.ActiveVoice)),
+      // Extracted clips need nothing but their file at playback: those can be written later.
+      deferClips_(deferClips && !state.Settings.ConvertMP32WAV && !state.Settings.AvoidShortNames) {}
+
+void FileProducer::Produce(std::vector<SpeechItem> input, std::vector<SpeechItem>& output, std::vector<size_t>& late) {
+    // Grown by push_back alone: reserving each batch's exact size would copy the whole utterance
+    // again for every batch.
+    for (SpeechItem& item : input) {
         if (item.Kind == ItemKind::Word && !item.Found) {
-            mMissingWord::ExpandMissingWord(state, item, output);
+            mMissingWord::ExpandMissingWord(state_, item, output);
             continue;
         }
-        output.push_back(item);
-        SpeechItem& copy = output.back();
-        bool keep = true;
-        if (item.Source == ItemSource::FromDictionary) {
-            if (canDefer && ++dictionaryItems > kClipsBeforeHandOff) {
-                late->Items.push_back(output.size() - 1);
-                continue;
-            }
-            keep = PrepareDictionaryItem(state, *clips, taken, copy, item.File);
-        } else if (item.Source == ItemSource::FromUserRecordings) {
-            keep = PrepareRecordingItem(state, taken, copy, item.File);
+        output.push_back(std::move(item));
+        SpeechItem& made = output.back();
+        if (made.Source == ItemSource::NoSource) continue;
+        if (made.Source == ItemSource::FromDictionary && deferClips_ && ++dictionaryItems_ > kClipsBeforeHandOff) {
+            late.push_back(output.size() - 1);
+            continue;
         }
+        // The recording the item names; the item may be given another file below.
+        const std::string source = made.File;
+        const bool keep = made.Source == ItemSource::FromDictionary
+                              ? PrepareDictionaryItem(state_, *clips_, takenWaveNames_, made, source)
+                              : PrepareRecordingItem(state_, takenWaveNames_, made, source);
         if (!keep) output.pop_back();
     }
-    if (late) late->Writer = std::move(clips);
+}
+
+std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input) {
+    std::vector<SpeechItem> output;
+    std::vector<size_t> late;
+    FileProducer(state, false).Produce(input, output, late);
     return output;
 }
 

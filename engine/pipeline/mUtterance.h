@@ -5,6 +5,8 @@
 // whose recording does not exist is then skipped and logged); missing words go to the
 // missing-word policy. A working folder that cannot take the files (a full disk) fails the
 // request with error 75 naming the folder.
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,13 +17,34 @@ struct EngineState;
 
 namespace mUtterance {
 
-// How many dictionary items get their clips before the hand-off when the rest may come later.
+// How many dictionary items of a request get their clips before the hand-off when the rest may
+// come later.
 inline constexpr size_t kClipsBeforeHandOff = 32;
-// With `late`, and when the clips play as extracted (no conversion, no numbered copies), only the
-// first kClipsBeforeHandOff dictionary items get their clips here; `late` receives the writer and
-// the items whose clips are left for playback to write. Otherwise every file is written.
-std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input,
-                                     mDump::LateClips* late = nullptr);
+
+// Makes the items of one request playable, one batch after another: the files of a batch are
+// named and written as if the batches had been one list (numbered copies, converted names and
+// extracted clips stay unique across batches).
+class FileProducer {
+public:
+    // With `deferClips`, and when the clips play as extracted (no conversion, no numbered copies),
+    // only the first kClipsBeforeHandOff dictionary items of the request get their clips here; the
+    // others are reported as late, for playback to write with Clips().
+    FileProducer(EngineState& state, bool deferClips);
+    // Appends the playable items of `input` to `output`; the indexes in `output` of items whose
+    // clips are late go to `late`.
+    void Produce(std::vector<SpeechItem> input, std::vector<SpeechItem>& output, std::vector<size_t>& late);
+    const std::shared_ptr<mDump::SpeechClips>& Clips() const { return clips_; }
+
+private:
+    EngineState& state_;
+    std::shared_ptr<mDump::SpeechClips> clips_;
+    std::set<std::string> takenWaveNames_;
+    bool deferClips_;
+    size_t dictionaryItems_ = 0;
+};
+
+// Every file of `input` written at once.
+std::vector<SpeechItem> ProduceFiles(EngineState& state, const std::vector<SpeechItem>& input);
 // The same items as ProduceFiles without writing any file, for a caller that reads the clips
 // itself: missing words go to the missing-word policy; dictionary items keep the name their
 // extracted clip would have (mDump::LocateClip finds the clip), recordings their own path.

@@ -282,13 +282,13 @@ const std::string& SequenceMatcher::PrefixSoundFile(const std::string& prefix) {
     return found->second;
 }
 
-std::vector<SpeechItem> MatchSequences(const EngineState& state, const std::vector<SpeechItem>& input) {
-    std::vector<SpeechItem> output;
-    output.reserve(input.size());
-    SequenceMatcher matcher(state, input);
+namespace {
+
+// Matches from input item `i` until item `end` or beyond is reached; `i` moves on.
+void MatchRange(const EngineState& state, SequenceMatcher& matcher, const std::vector<SpeechItem>& input, std::size_t& i,
+                std::size_t end, std::vector<SpeechItem>& output) {
     const int64_t sequenceLen = state.Settings.SequenceLen;
-    std::size_t i = 0;
-    while (i < input.size()) {
+    while (i < end) {
         // Attempts with more words than are left cannot match except through the whole-remainder
         // step, which every attempt makes alike, so the longest attempt is capped at what is left.
         const int64_t longest = static_cast<int64_t>((input.size() - 1 - i) / 2) + 1;
@@ -302,7 +302,24 @@ std::vector<SpeechItem> MatchSequences(const EngineState& state, const std::vect
         }
         if (!matched) output.push_back(input[i++]);
     }
+}
+
+}  // namespace
+
+std::vector<SpeechItem> MatchSequences(const EngineState& state, const std::vector<SpeechItem>& input) {
+    std::vector<SpeechItem> output;
+    output.reserve(input.size());
+    SequenceMatcher matcher(state, input);
+    std::size_t i = 0;
+    MatchRange(state, matcher, input, i, input.size(), output);
     return output;
+}
+
+SlicedMatcher::SlicedMatcher(const EngineState& state, std::vector<SpeechItem> input)
+    : state_(state), input_(std::move(input)), matcher_(state, input_) {}
+
+void SlicedMatcher::Match(std::size_t items, std::vector<SpeechItem>& output) {
+    MatchRange(state_, matcher_, input_, next_, std::min(input_.size(), next_ + items), output);
 }
 
 }  // namespace mWordResolution

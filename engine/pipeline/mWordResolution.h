@@ -96,4 +96,24 @@ private:
     std::unordered_map<std::string, std::string> prefixSoundFile_;
 };
 
+// Sequence matching of one request's compacted items a slice at a time, with the same result as
+// MatchSequences over the whole list (a slice ends where a match ends). Not movable: the matcher
+// refers to the items it holds.
+class SlicedMatcher {
+public:
+    SlicedMatcher(const EngineState& state, std::vector<SpeechItem> input);
+    SlicedMatcher(const SlicedMatcher&) = delete;
+    SlicedMatcher& operator=(const SlicedMatcher&) = delete;
+    // Matches on from where the last call stopped until at least `items` more input items are
+    // used, or to the end; appends what it matched to `output`.
+    void Match(std::size_t items, std::vector<SpeechItem>& output);
+    bool Done() const { return next_ >= input_.size(); }
+
+private:
+    const EngineState& state_;
+    const std::vector<SpeechItem> input_;
+    SequenceMatcher matcher_;
+    std::size_t next_ = 0;
+};
+
 }  // namespace mWordResolution

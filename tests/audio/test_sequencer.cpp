@@ -523,6 +523,40 @@ TEST_F(SequencerTest, ClipsPastTheFirstAreWrittenDuringPlayback) {
     }
 }
 
+// A text longer than one slice is prepared a slice at a time: Speak returns after the first, and
+// playback prepares the rest ahead of itself. A first slice with nothing to play (silent unknown
+// words) is followed at once by the next, so the speech still starts.
+TEST_F(SequencerTest, LongTextIsPreparedInSlicesWhilePlaying) {
+    InstallationOptions o = With(InstallationOptions(), "AudioSink", RegValue::String("fakesink sync=false"));
+    o.Ini["General"]["MissingWordPolicy"] = "sapi5";
+    Start(o);
+    struct Case {
+        const char* name;
+        std::string word;  // repeated; a known word, or an unknown (silent) one before one known word
+        bool unknown;
+    };
+    for (const Case& c : {Case{"known words", "שלום", false}, Case{"silent unknown words first", "זזז", true}}) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        Events expected{"SpeechStart"};
+        const size_t words = mSpeak::kItemsPerSlice / 2 + 50;  // more than a slice: a break after each word
+        for (size_t w = 0; w < words; ++w) {
+            if (!c.unknown) expected.push_back("WordStart " + std::to_string(text.size() / 9 * 5 + 1));
+            text += c.word + " ";  // four letters of two bytes and a blank
+        }
+        if (c.unknown) {
+            expected.push_back("WordStart " + std::to_string(words * (c.word.size() / 2 + 1) + 1));
+            text += "שלום";
+        }
+        expected.push_back("Speechend");
+        Speak(text, 3);
+        if (!c.unknown) {
+            EXPECT_LE(State().Utterance.size(), mSpeak::kItemsPerSlice) << "Speak prepares the first slice only";
+        }
+        EXPECT_EQ(PlayToTheEnd(30), expected);
+    }
+}
+
 // ---- speed and output levels ----
 
 TEST_F(SequencerTest, SpeedIsThousandPlusTheAccelerationRate) {
