@@ -136,7 +136,11 @@ int Packer::Write(const std::string& zipFile) {
     zip_error_fini(&error);
 
     bool cancelled = false;
-    for (PackedEntry& entry : entries_) {
+    PackPipeline pipeline(entries_);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        PackedEntry& entry = entries_[i];
+        entry.Pipeline = &pipeline;
+        entry.Index = i;
         entry.Starting = [this](const PackedEntry& e, int percent) {
             if (functions_.service && functions_.service(e.Name.c_str(), static_cast<unsigned long>(e.Size)) != 0) return 1;
             if (!options_.fQuiet)

@@ -157,28 +157,36 @@ bool ReadWhole(const std::filesystem::path& file, uint64_t expected, std::string
     return true;
 }
 
+// The bytes libzip copies for an entry: its file deflated (nothing for a folder or an empty file),
+// and the CRC of the file.
+bool ReadAndDeflate(const PackedEntry& entry, PackScratch& scratch, std::string& data, uint32_t& crc, std::string& failure) {
+    crc = crc32(0, nullptr, 0);
+    data.clear();
+    if (entry.File.empty()) return true;
+    if (entry.Size > UINT32_MAX) {  // one recording of 4 GB is no recording
+        failure = "file too large to pack: " + entry.File.string();
+        return false;
+    }
+    std::string& plain = scratch.Plain;
+    if (!ReadWhole(entry.File, entry.Size, plain, failure)) return false;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
+    if (entry.Size == 0) return true;
+    if (!scratch.Deflate(plain, entry.Level, data)) {
+        failure = "could not compress " + entry.File.string();
+        return false;
+    }
+    return true;
+}
+
 // Reads and compresses the file once, when libzip first asks about it.
 bool Prepare(PackedSource& self) {
     if (self.Prepared) return true;
     PackedEntry& entry = *self.Entry;
-    if (entry.File.empty()) {
-        self.Prepared = true;
-        self.Crc = crc32(0, nullptr, 0);
-        return true;
-    }
-    if (entry.Size > UINT32_MAX) {  // one recording of 4 GB is no recording
-        entry.Failure = "file too large to pack: " + entry.File.string();
-        return false;
-    }
-    PackScratch& scratch = *entry.Scratch;
-    std::string& plain = scratch.Plain;
-    if (!ReadWhole(entry.File, entry.Size, plain, entry.Failure)) return false;
-    self.Crc = crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
-    if (entry.Size == 0) {
-        self.Data.clear();
-    } else if (self.Data = std::move(scratch.Spare); !scratch.Deflate(plain, entry.Level, self.Data)) {
-        entry.Failure = "could not compress " + entry.File.string();
-        return false;
+    if (entry.Pipeline) {
+        if (!entry.Pipeline->Take(entry.Index, self.Data, self.Crc)) return false;
+    } else {
+        self.Data = std::move(entry.Scratch->Spare);
+        if (!ReadAndDeflate(entry, *entry.Scratch, self.Data, self.Crc, entry.Failure)) return false;
     }
     self.Prepared = true;
     return true;
@@ -277,6 +285,67 @@ bool PackScratch::Deflate(const std::string& in, int level, std::string& out) {
     const int result = deflate(&z, Z_FINISH);
     out.resize(z.total_out);
     return result == Z_STREAM_END;
+}
+
+PackPipeline::PackPipeline(std::deque<PackedEntry>& entries)
+    : entries_(entries), prepared_(entries.size()), callerScratch_(std::make_unique<PackScratch>()),
+      worker_([this] { Work(); }) {}
+
+PackPipeline::~PackPipeline() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void PackPipeline::PrepareNext(std::unique_lock<std::mutex>& lock, PackScratch& scratch) {
+    const std::size_t index = next_++;
+    bytesAhead_ += entries_[index].Size;
+    lock.unlock();
+    Prepared made;
+    try {
+        made.Ok = ReadAndDeflate(entries_[index], scratch, made.Data, made.Crc, made.Failure);
+    } catch (const std::exception& e) {  // out of memory: the entry fails, the packing reports it
+        made.Ok = false;
+        made.Failure = "could not pack " + entries_[index].File.string() + ": " + e.what();
+    }
+    made.Done = true;
+    lock.lock();
+    prepared_[index] = std::move(made);
+    changed_.notify_all();
+}
+
+void PackPipeline::Work() {
+    PackScratch scratch;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_ && next_ < entries_.size()) {
+        if (bytesAhead_ >= kBytesAhead) {
+            changed_.wait(lock);
+            continue;
+        }
+        PrepareNext(lock, scratch);
+    }
+}
+
+bool PackPipeline::Take(std::size_t index, std::string& data, uint32_t& crc) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Waiting for the thread to finish the entry, the caller prepares the next ones meanwhile:
+    // both cores deflate.
+    while (!prepared_[index].Done) {
+        if (next_ <= index || (next_ < entries_.size() && bytesAhead_ < kBytesAhead)) PrepareNext(lock, *callerScratch_);
+        else changed_.wait(lock);
+    }
+    Prepared made = std::move(prepared_[index]);
+    prepared_[index].Done = true;  // taken: its bytes no longer count
+    bytesAhead_ -= std::min<uint64_t>(bytesAhead_, entries_[index].Size);
+    lock.unlock();
+    changed_.notify_all();
+    data = std::move(made.Data);
+    crc = made.Crc;
+    if (!made.Ok) entries_[index].Failure = std::move(made.Failure);
+    return made.Ok;
 }
 
 zip_source_t* NewArchiveTarget(const std::filesystem::path& target, std::string& writeFailure, zip_error_t* error) {
