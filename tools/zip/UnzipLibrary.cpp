@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "AtomicFile.h"
+#include "InflatePipeline.h"
 #include "ZipText.h"
 
 namespace fs = std::filesystem;
@@ -78,12 +79,15 @@ private:
     bool MakeFolders(const fs::path& relative, const std::string& name);
     bool MayReplace(const Entry& entry, const fs::path& target, const struct stat& existing);
     void Extract(const Entry& entry, const fs::path& target);
+    // Copies the entry's data from libzip into `out`; false (reported) when it is damaged.
+    bool Stream(const Entry& entry, zip_file_t* in, AtomicFile& out);
     void Test(const Entry& entry);
     bool FitsFreeSpace(uint64_t size, const fs::path& folder);
 
     const DCL& options_;
     USERFUNCTIONS& functions_;
     std::unique_ptr<zip_t, ZipCloser> archive_;
+    std::unique_ptr<InflatePipeline> inflater_;  // when files are written
     fs::path folder_;
     std::unordered_set<std::string> madeFolders_;
     std::optional<int> replaceAll_;  // IDM_REPLACE_ALL or IDM_REPLACE_NONE once answered
@@ -221,33 +225,19 @@ bool Extractor::MayReplace(const Entry& entry, const fs::path& target, const str
 
 void Extractor::Extract(const Entry& entry, const fs::path& target) {
     Print("  inflating: " + entry.Name);
-    std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive_.get(), entry.Index, 0));
-    if (!in) {
-        Failed("cannot read " + entry.Name + ": " + zip_strerror(archive_.get()), PK_ERR);
-        return;
+    std::optional<std::string> inflated = inflater_ ? inflater_->Take(entry.Index) : std::nullopt;
+    std::unique_ptr<zip_file_t, ZipFileCloser> in;
+    if (!inflated) {
+        in.reset(zip_fopen_index(archive_.get(), entry.Index, 0));
+        if (!in) {
+            Failed("cannot read " + entry.Name + ": " + zip_strerror(archive_.get()), PK_ERR);
+            return;
+        }
     }
     try {
         AtomicFile out(target);
-        uint64_t total = 0;
-        for (;;) {
-            const zip_int64_t n = zip_fread(in.get(), buffer_.data(), buffer_.size());
-            if (n < 0) {
-                Failed("invalid compressed data in " + entry.Name + ": " + zip_file_strerror(in.get()), PK_ERR);
-                return;  // the temporary file goes with `out`
-            }
-            if (n == 0) break;
-            total += static_cast<uint64_t>(n);
-            if (total > entry.Stat.size || total > kLargestEntry) {
-                Failed(entry.Name + " expands beyond its stated size of " + std::to_string(entry.Stat.size) +
-                           " bytes (damaged or hostile entry): not written", PK_ERR);
-                return;
-            }
-            out.Write(buffer_.data(), static_cast<std::size_t>(n));
-        }
-        if (total != entry.Stat.size) {
-            Failed(entry.Name + " is shorter than its stated size", PK_ERR);
-            return;
-        }
+        if (inflated) out.Write(*inflated);
+        else if (!Stream(entry, in.get(), out)) return;  // the temporary file goes with `out`
         out.SetModificationTime(entry.Stat.mtime);
         // One flush of the file system at the end instead of one per file (see Run).
         out.CommitUnflushed();
@@ -260,6 +250,30 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
         return;
     }
     writtenSinceSpaceCheck_ += entry.Stat.size;
+}
+
+bool Extractor::Stream(const Entry& entry, zip_file_t* in, AtomicFile& out) {
+    uint64_t total = 0;
+    for (;;) {
+        const zip_int64_t n = zip_fread(in, buffer_.data(), buffer_.size());
+        if (n < 0) {
+            Failed("invalid compressed data in " + entry.Name + ": " + zip_file_strerror(in), PK_ERR);
+            return false;
+        }
+        if (n == 0) break;
+        total += static_cast<uint64_t>(n);
+        if (total > entry.Stat.size || total > kLargestEntry) {
+            Failed(entry.Name + " expands beyond its stated size of " + std::to_string(entry.Stat.size) +
+                       " bytes (damaged or hostile entry): not written", PK_ERR);
+            return false;
+        }
+        out.Write(buffer_.data(), static_cast<std::size_t>(n));
+    }
+    if (total != entry.Stat.size) {
+        Failed(entry.Name + " is shorter than its stated size", PK_ERR);
+        return false;
+    }
+    return true;
 }
 
 void Extractor::Test(const Entry& entry) {
@@ -330,6 +344,7 @@ int Extractor::Run(const std::vector<std::string>& names, const std::vector<std:
             return result_;
         }
     }
+    if (writes && count > 0) inflater_ = std::make_unique<InflatePipeline>(options_.lpszZipFN, static_cast<zip_uint64_t>(count));
     bool anySelected = false;
     try {
         for (zip_int64_t i = 0; i < count; ++i) {
@@ -351,6 +366,7 @@ int Extractor::Run(const std::vector<std::string>& names, const std::vector<std:
     } catch (const std::bad_alloc&) {
         Failed("out of memory", PK_MEM);
     }
+    inflater_.reset();  // nothing more to inflate ahead
     // The restored files reach the disk before success is reported.
     if (writes && !AtomicFile::FlushFileSystem(folder_)) Failed("cannot flush " + folder_.string() + " to the disk", PK_ERR);
     if (result_ >= PK_DISK) return result_;
