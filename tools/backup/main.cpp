@@ -11,6 +11,7 @@
 
 #include "Backup.h"
 #include "Form1.h"
+#include "ZipText.h"
 
 using namespace ravekbackup;
 
@@ -99,6 +100,7 @@ int RunCommandLine(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ravekzip::NameTheTimeZone();
     if (WantsCommandLine(argc, argv)) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);

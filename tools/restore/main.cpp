@@ -8,6 +8,7 @@
 
 #include "Form1.h"
 #include "Restore.h"
+#include "ZipText.h"
 
 using namespace ravekrestore;
 
@@ -115,6 +116,7 @@ int RunCommandLine(QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ravekzip::NameTheTimeZone();
     if (WantsCommandLine(argc, argv)) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);

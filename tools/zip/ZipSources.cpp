@@ -125,6 +125,7 @@ struct PackedSource {
     bool Prepared = false;
     std::string Data;        // what libzip copies into the archive (deflated or stored)
     uint32_t Crc = 0;
+    uint64_t CompSize = 0;   // of Data, kept when Data is released after the copy
     uint64_t Offset = 0;     // read position in Data
     zip_error_t Error;
 };
@@ -188,6 +189,7 @@ bool Prepare(PackedSource& self) {
         self.Data = std::move(entry.Scratch->Spare);
         if (!ReadAndDeflate(entry, *entry.Scratch, self.Data, self.Crc, entry.Failure)) return false;
     }
+    self.CompSize = self.Data.size();
     self.Prepared = true;
     return true;
 }
@@ -207,7 +209,7 @@ zip_int64_t PackedSourceCallback(void* state, void* data, zip_uint64_t length, z
             zip_stat_init(st);
             st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
             st->size = entry.Size;
-            st->comp_size = Stored(entry) ? entry.Size : self.Data.size();
+            st->comp_size = Stored(entry) ? entry.Size : self.CompSize;
             st->crc = self.Crc;
             st->mtime = entry.ModificationTime;
             // Data handed over already deflated is copied as it is, not compressed again.
@@ -218,7 +220,7 @@ zip_int64_t PackedSourceCallback(void* state, void* data, zip_uint64_t length, z
             if (!Prepare(self)) return Fail(self.Error, ZIP_ER_READ, EIO);
             int percent = -1;
             if (!Stored(entry)) {
-                const auto saved = static_cast<int64_t>(entry.Size) - static_cast<int64_t>(self.Data.size());
+                const auto saved = static_cast<int64_t>(entry.Size) - static_cast<int64_t>(self.CompSize);
                 percent = saved <= 0 ? 0 : static_cast<int>(saved * 100 / static_cast<int64_t>(entry.Size));
             }
             if (entry.Starting && entry.Starting(entry, percent) != 0) {
@@ -238,8 +240,10 @@ zip_int64_t PackedSourceCallback(void* state, void* data, zip_uint64_t length, z
         case ZIP_SOURCE_CLOSE:
             // The data is in the archive now: keep only what stat reports, and the buffer for
             // the next entry.
-            if (entry.Scratch) entry.Scratch->Spare = std::move(self.Data);
-            self.Data.clear();
+            if (entry.Scratch && !entry.Pipeline) entry.Scratch->Spare = std::move(self.Data);
+            // Released, not just emptied: a string's move assignment may hand its old buffer
+            // back, and libzip keeps every source until the archive is closed.
+            std::string().swap(self.Data);
             return 0;
         case ZIP_SOURCE_ERROR:
             return zip_error_to_data(&self.Error, data, length);
@@ -363,7 +367,7 @@ zip_source_t* NewArchiveTarget(const std::filesystem::path& target, std::string&
 }
 
 zip_source_t* NewPackedSource(zip_t* archive, PackedEntry& entry) {
-    auto state = std::make_unique<PackedSource>(PackedSource{&entry, false, {}, 0, 0, {}});
+    auto state = std::make_unique<PackedSource>(PackedSource{&entry, false, {}, 0, 0, 0, {}});
     zip_error_init(&state->Error);
     zip_source_t* source = zip_source_function(archive, PackedSourceCallback, state.get());
     if (source == nullptr) {

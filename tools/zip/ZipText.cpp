@@ -1,6 +1,7 @@
 #include "ZipText.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <vector>
 
 #include "AnsiText.h"
@@ -86,6 +87,10 @@ std::optional<std::string> SafeRelativePath(std::string_view name) {
     }
     if (out.empty()) return std::nullopt;
     return out;
+}
+
+void NameTheTimeZone() {
+    ::setenv("TZ", ":/etc/localtime", 0);  // 0: a TZ already set stays
 }
 
 }  // namespace ravekzip

@@ -29,4 +29,10 @@ std::optional<std::string> DecodeEntryName(std::string_view raw, bool flaggedUtf
 // names that leave nothing.
 std::optional<std::string> SafeRelativePath(std::string_view name);
 
+// Names the system's time zone in TZ when TZ is unset. libzip converts every entry's time with
+// mktime, and without TZ the C library looks at /etc/localtime again on each call: several file
+// system calls per entry, which grow slow with the size of a restore. For main, before any
+// thread starts; the zone is the same.
+void NameTheTimeZone();
+
 }  // namespace ravekzip
