@@ -64,6 +64,15 @@ PY
 echo "bench_archive: $(find "$ROOT/Dan" -type f | wc -l) files, $(du -sm "$ROOT/Dan" | cut -f1) MB in $ROOT/Dan"
 
 seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N); echo "$end - $start" | bc; }
+# Peak resident memory of one run, in MB (needs GNU time; "?" without it).
+peak_mb() {
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' -o "$WORK/peak" "$@" >/dev/null 2>&1 || true
+    echo $(( $(cat "$WORK/peak") / 1024 ))
+  else
+    echo "?"
+  fi
+}
 sync
 ours_backup=$(seconds "$BACKUP" --voice Dan --output "$WORK/ours.zip")
 debian_backup=$(seconds bash -c "cd '$ROOT/Dan' && zip -qr '$WORK/debian.zip' .")
@@ -81,6 +90,10 @@ printf 'backup   BackupRecordings %6.2f s   zip -r  %6.2f s   archives %s / %s M
   "$(du -m "$WORK/ours.zip" | cut -f1)" "$(du -m "$WORK/debian.zip" | cut -f1)"
 printf 'restore  RestoreRecordings %5.2f s   unzip   %6.2f s   unzip + sync %6.2f s\n' "$ours_restore" "$debian_restore" \
   "$(echo "$debian_restore + $debian_flush" | bc)"
+# Memory, apart from the timed runs: a second backup and restore into fresh places.
+backup_mb=$(peak_mb "$BACKUP" --voice Dan --output "$WORK/again.zip")
+restore_mb=$(peak_mb "$RESTORE" --archive "$WORK/ours.zip" --voice Noa --mode all)
+echo "peak resident memory: BackupRecordings ${backup_mb} MB, RestoreRecordings ${restore_mb} MB"
 verdict() { if (( $(echo "$1 <= $2" | bc) )); then echo PASS; else echo MISS; fi; }
 echo "TARGET backup no slower than zip -r: $(verdict "$ours_backup" "$debian_backup")"
 echo "TARGET restore no slower than unzip: $(verdict "$ours_restore" "$debian_restore")"

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -39,16 +40,33 @@ void SyncFolder(const fs::path& folder) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
+AtomicFile::AtomicFile(fs::path target, Staging staging) : target_(std::move(target)) {
+    if (staging == Staging::Unnamed) {
+        // Linking it later goes through /proc; without /proc the file is named from the start.
+        if (::access("/proc/self/fd", X_OK) == 0)
+            fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ >= 0) return;
+        // A file system without unnamed files: a named one instead. Other errors are the folder's.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+            Fail("cannot create a temporary file for", errno);
+    }
+    temp_ = CreateNamedTemporary();
+}
+
+fs::path AtomicFile::TemporaryPattern() const {
     // Built by appending: GCC 12 warns (-Wrestrict, wrongly) on "." + name + ".XXXXXX" at -O3.
     std::string leaf = ".";
     leaf.append(target_.filename().string()).append(".XXXXXX");
-    const std::string pattern = (FolderOf(target_) / leaf).string();
+    return FolderOf(target_) / leaf;
+}
+
+fs::path AtomicFile::CreateNamedTemporary() {
+    const std::string pattern = TemporaryPattern().string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0) Fail("cannot create a temporary file for", errno);
-    temp_ = name.data();
+    return name.data();
 }
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
@@ -109,10 +127,36 @@ bool AtomicFile::FlushFileSystem(const fs::path& path) {
 
 void AtomicFile::Rename(mode_t mode) {
     if (::fchmod(fd_, mode != 0 ? mode : DefaultMode()) != 0) Fail("cannot set the permissions of", errno);
+    if (temp_.empty() && LinkUnnamed()) return;
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) Fail("cannot write", errno);
     if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("cannot rename the temporary file onto", errno);
     committed_ = true;
+}
+
+bool AtomicFile::LinkUnnamed() {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    // A new name: the file appears under it whole, in one step.
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        const int fd = std::exchange(fd_, -1);
+        committed_ = true;
+        if (::close(fd) != 0) Fail("cannot write", errno);
+        return true;
+    }
+    if (errno != EEXIST) Fail("cannot give its name to", errno);
+    // The target exists: the file takes a temporary name beside it, to be renamed over the target.
+    const std::string pattern = TemporaryPattern().string();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = pattern.substr(0, pattern.size() - 6);
+        for (int i = 0; i < 6; ++i) name += "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[random() % 62];
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp_ = name;
+            return false;
+        }
+        if (errno != EEXIST) Fail("cannot create a temporary file for", errno);
+    }
+    Fail("cannot create a temporary file for", EEXIST);
 }
 
 void AtomicFile::WriteWhole(const fs::path& target, std::string_view bytes) {

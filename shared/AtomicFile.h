@@ -13,9 +13,15 @@
 
 class AtomicFile {
 public:
+    // How the file is kept until Commit. Named: a hidden temporary file beside the target, which
+    // the caller may open by TemporaryPath (a database written in place). Unnamed: a file with no
+    // name in the target's folder (O_TMPFILE) that takes the target's name at Commit, one step
+    // fewer for the file system when the target is new, and nothing left behind by a crash; where
+    // the file system cannot make one, a named file is used.
+    enum class Staging { Named, Unnamed };
     // Creates the temporary file in the target's folder (mode 0600 until Commit). Throws
     // std::filesystem::filesystem_error naming the target when it cannot be created.
-    explicit AtomicFile(std::filesystem::path target);
+    explicit AtomicFile(std::filesystem::path target, Staging staging = Staging::Named);
     // Removes the temporary file unless it was committed.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -45,6 +51,7 @@ public:
     static bool FlushFileSystem(const std::filesystem::path& path);
 
     const std::filesystem::path& Target() const { return target_; }
+    // Empty for an unnamed file.
     const std::filesystem::path& TemporaryPath() const { return temp_; }
 
     // Writes a whole file atomically in one call.
@@ -53,6 +60,11 @@ public:
 private:
     // Gives the file its permissions, closes it and renames it onto the target.
     void Rename(mode_t mode);
+    // Gives an unnamed file the target's name when the target does not exist (true); otherwise a
+    // temporary name beside it, in temp_, for Rename to finish (false).
+    bool LinkUnnamed();
+    std::filesystem::path TemporaryPattern() const;
+    std::filesystem::path CreateNamedTemporary();
     [[noreturn]] void Fail(const std::string& what, int error) const;
 
     std::filesystem::path target_;

@@ -235,7 +235,7 @@ void Extractor::Extract(const Entry& entry, const fs::path& target) {
         }
     }
     try {
-        AtomicFile out(target);
+        AtomicFile out(target, AtomicFile::Staging::Unnamed);
         if (inflated) out.Write(*inflated);
         else if (!Stream(entry, in.get(), out)) return;  // the temporary file goes with `out`
         out.SetModificationTime(entry.Stat.mtime);
