@@ -1,5 +1,6 @@
 #include "ToolWindow.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -67,6 +68,12 @@ QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, co
     QMessageBox* box = ShowMessage(parent, ErrorText(number, source, description));
     box->setIcon(QMessageBox::Critical);
     return box;
+}
+
+void IdentifyTool(const QString& name, const QString& version, const QString& desktopId) {
+    QCoreApplication::setApplicationName(name);
+    QCoreApplication::setApplicationVersion(version);
+    if (!desktopId.isEmpty()) QGuiApplication::setDesktopFileName(desktopId);
 }
 
 }  // namespace ravekqt

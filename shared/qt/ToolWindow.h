@@ -40,4 +40,15 @@ QMessageBox* ShowMessage(QWidget* parent, const QString& text, const QString& ti
 QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, const QString& description);
 QString ErrorText(qint32 number, const QString& source, const QString& description);
 
+// Names the running program (for --help, --version and the desktop): `desktopId` also ties its
+// windows to the desktop entry of that name. Call after the application object is made.
+void IdentifyTool(const QString& name, const QString& version, const QString& desktopId = {});
+
+// `widget` with the object name that tests and the accessibility tree find it by.
+template <typename W>
+W* Named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
 }  // namespace ravekqt

@@ -12,6 +12,7 @@
 #include "Backup.h"
 #include "Form1.h"
 #include "ZipText.h"
+#include "ToolWindow.h"
 
 using namespace ravekbackup;
 
@@ -104,14 +105,11 @@ int main(int argc, char** argv) {
     if (WantsCommandLine(argc, argv)) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("BackupRecordings"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        ravekqt::IdentifyTool(QStringLiteral("BackupRecordings"), QStringLiteral(PROJECT_VERSION));
         return RunCommandLine(app);
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("BackupRecordings"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.ravek.BackupRecordings"));
+    ravekqt::IdentifyTool(QStringLiteral("BackupRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.BackupRecordings"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravek/org.ravek.BackupRecordings.svg")));
     const BackupSettings settings = ReadBackupSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 
 #include "RavekDiagnostics.h"
+#include "ToolWindow.h"
 
 namespace {
 
@@ -37,17 +38,14 @@ int main(int argc, char** argv) {
     if (AsksForHelp(argc, argv)) {
         // Help needs no display.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("VoiceCheck"));
-        QCoreApplication::setApplicationVersion(version);
+        ravekqt::IdentifyTool(QStringLiteral("VoiceCheck"), version);
         QCommandLineParser parser;
         DescribeOptions(parser);
         parser.process(app);
         return 0;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("VoiceCheck"));
-    QApplication::setApplicationVersion(version);
-    QApplication::setDesktopFileName(QStringLiteral("org.ravek.VoiceCheck"));
+    ravekqt::IdentifyTool(QStringLiteral("VoiceCheck"), version, QStringLiteral("org.ravek.VoiceCheck"));
     QCommandLineParser parser;
     DescribeOptions(parser);
     parser.process(app);

@@ -15,21 +15,13 @@
 #include <QVBoxLayout>
 
 #include "StringTable.h"
+#include "ToolWindow.h"
 #include "cCommonDialog.h"
 
 namespace ravekrestore {
 
 using ravekqt::LoadResString;
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-}  // namespace
+using ravekqt::Named;
 
 Form1::Form1(RestoreSettings settings, QWidget* parent) : QMainWindow(parent), settings_(std::move(settings)) {
     setObjectName(QStringLiteral("Form1"));

@@ -9,6 +9,7 @@
 #include "Form1.h"
 #include "Restore.h"
 #include "ZipText.h"
+#include "ToolWindow.h"
 
 using namespace ravekrestore;
 
@@ -120,14 +121,11 @@ int main(int argc, char** argv) {
     if (WantsCommandLine(argc, argv)) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("RestoreRecordings"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        ravekqt::IdentifyTool(QStringLiteral("RestoreRecordings"), QStringLiteral(PROJECT_VERSION));
         return RunCommandLine(app);
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("RestoreRecordings"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.ravek.RestoreRecordings"));
+    ravekqt::IdentifyTool(QStringLiteral("RestoreRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.RestoreRecordings"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravek/org.ravek.RestoreRecordings.svg")));
     const RestoreSettings settings = ReadRestoreSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));

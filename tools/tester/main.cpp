@@ -42,17 +42,14 @@ int main(int argc, char** argv) {
     if (AsksForHelp(argc, argv)) {
         // Help needs no display.
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("EngineTester"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        ravekqt::IdentifyTool(QStringLiteral("EngineTester"), QStringLiteral(PROJECT_VERSION));
         QCommandLineParser parser;
         DescribeOptions(parser, busOption);
         parser.process(app);
         return 0;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("EngineTester"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.ravek.EngineTester"));
+    ravekqt::IdentifyTool(QStringLiteral("EngineTester"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.EngineTester"));
     QCommandLineParser parser;
     DescribeOptions(parser, busOption);
     parser.process(app);
