@@ -134,6 +134,12 @@ std::string Provider::Synthesize(SynthesisRequest request) {
     return "";
 }
 
+bool Provider::Busy() {
+    std::lock_guard lock(mutex_);
+    ReapWriters();
+    return !writers_.empty();
+}
+
 void Provider::ReapWriters() {
     for (auto it = writers_.begin(); it != writers_.end();) {
         if (it->first->writerDone) {

@@ -59,6 +59,8 @@ public:
     // Checks the request and queues it; returns an error message for a request it refuses
     // (nothing is written to the pipe then), or "".
     std::string Synthesize(SynthesisRequest request);
+    // True while a request is queued, rendering or still being written to its client.
+    bool Busy();
 
 private:
     struct Job;

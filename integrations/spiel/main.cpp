@@ -38,7 +38,7 @@ constexpr const char* kIntrospection = R"xml(<node>
 </node>)xml";
 
 constexpr const char* kUsage =
-    "Usage: ravek-speech-provider [--help]\n"
+    "Usage: ravek-speech-provider [--idle-exit SECONDS] [--help]\n"
     "\n"
     "The RavekVoice engine as a Spiel speech provider: owns org.ravek.Speech.Provider on the session\n"
     "bus and serves org.freedesktop.Speech.Provider at /org/ravek/Speech/Provider. The bus starts it\n"
@@ -49,13 +49,66 @@ constexpr const char* kUsage =
     "audio/x-spiel,format=S16LE,channels=1,rate=22050 with a WORD event before each word's audio.\n"
     "Synthesize's rate is a speed factor (1 normal); the pitch is accepted and ignored.\n"
     "\n"
-    "  --help   show this text\n";
+    "  --idle-exit SECONDS  leave the bus after SECONDS without a request to serve (default 300;\n"
+    "                       0: never); the bus starts the provider again on the next request\n"
+    "  --help               show this text\n";
+
+constexpr guint kDefaultIdleExitSeconds = 300;
 
 struct Service {
     std::unique_ptr<ravek::spiel::Provider> provider;
     GMainLoop* loop = nullptr;
     int exitCode = 0;
+    guint idleExitSeconds = kDefaultIdleExitSeconds;
+    gint64 lastBusy = 0;  // monotonic microseconds
+    guint owner = 0;      // the name's ownership; 0 once released
 };
+
+// A provider the bus started need not hold the voice in memory for the whole session: after a
+// quiet spell it leaves, and the bus starts it again for the next request.
+gboolean CheckIdle(gpointer data) {
+    auto& service = *static_cast<Service*>(data);
+    const gint64 now = g_get_monotonic_time();
+    const bool busy = service.provider->Busy();
+    if (busy) service.lastBusy = now;
+    if (!service.owner) {
+        // The name is released; requests that reached this process before are finished first.
+        if (busy) return G_SOURCE_CONTINUE;
+        g_main_loop_quit(service.loop);
+        return G_SOURCE_REMOVE;
+    }
+    if (now - service.lastBusy >= static_cast<gint64>(service.idleExitSeconds) * G_USEC_PER_SEC) {
+        // Released first, so that a new request starts a new provider instead of reaching this one.
+        g_bus_unown_name(service.owner);
+        service.owner = 0;
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+// Reads the options; returns the exit status for a command line that ends the program (help,
+// bad usage), or -1 to go on.
+int ParseOptions(int argc, char** argv, Service& service) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--idle-exit") == 0) {
+            const char* value = i + 1 < argc ? argv[++i] : "";
+            char* end = nullptr;
+            const unsigned long long seconds = g_ascii_strtoull(value, &end, 10);
+            if (*value && !*end && seconds <= 86400 * 365) {
+                service.idleExitSeconds = static_cast<guint>(seconds);
+                continue;
+            }
+            std::fprintf(stderr, "ravek-speech-provider: --idle-exit needs a number of seconds, not \"%s\"\n", value);
+            return 2;
+        }
+        std::fprintf(stderr, "ravek-speech-provider: unknown option \"%s\"\n\n%s", argv[i], kUsage);
+        return 2;
+    }
+    return -1;
+}
 
 GVariant* VoicesVariant(const ravek::spiel::Provider& provider) {
     GVariantBuilder voices;
@@ -139,14 +192,10 @@ void OnNameLost(GDBusConnection* connection, const gchar*, gpointer data) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
-        const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
-        std::fputs(kUsage, help ? stdout : stderr);
-        return help ? 0 : 2;
-    }
+    Service service;
+    if (const int status = ParseOptions(argc, argv, service); status >= 0) return status;
     // A client that closes its pipe must not end the provider; the write reports EPIPE instead.
     std::signal(SIGPIPE, SIG_IGN);
-    Service service;
     try {
         service.provider = std::make_unique<ravek::spiel::Provider>();
     } catch (const AutomationError& e) {
@@ -155,15 +204,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     service.loop = g_main_loop_new(nullptr, FALSE);
-    const guint owner = g_bus_own_name(G_BUS_TYPE_SESSION, kBusName, G_BUS_NAME_OWNER_FLAGS_NONE, OnBusAcquired, nullptr,
-                                       OnNameLost, &service, nullptr);
+    service.owner = g_bus_own_name(G_BUS_TYPE_SESSION, kBusName, G_BUS_NAME_OWNER_FLAGS_NONE, OnBusAcquired, nullptr,
+                                   OnNameLost, &service, nullptr);
     for (int signum : {SIGINT, SIGTERM})
         g_unix_signal_add(signum, [](gpointer loop) -> gboolean {
             g_main_loop_quit(static_cast<GMainLoop*>(loop));
             return G_SOURCE_REMOVE;
         }, service.loop);
+    service.lastBusy = g_get_monotonic_time();
+    if (service.idleExitSeconds > 0) g_timeout_add_seconds(1, CheckIdle, &service);
     g_main_loop_run(service.loop);
-    g_bus_unown_name(owner);
+    if (service.owner) g_bus_unown_name(service.owner);
     g_main_loop_unref(service.loop);
     return service.exitCode;
 }

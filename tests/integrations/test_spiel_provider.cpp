@@ -2,13 +2,15 @@
 // the Voices property, Synthesize into a pipe read back as the framed stream (one WORD event per
 // word with its character range before the word's audio, the audio equal to the renderer's),
 // SSML ranges in the client's text, overlapping requests, a client that closes its pipe early,
-// and bad arguments answered with D-Bus errors.
+// bad arguments answered with D-Bus errors, and a provider that leaves the bus when idle.
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -130,17 +132,28 @@ std::vector<int16_t> Render(const std::string& text, int voice) {
     return out.samples;
 }
 
+InstallationOptions Quiet() {
+    InstallationOptions o;
+    o.Registry["LogLevel"] = RegValue::Dword(0);
+    return o;
+}
+
 class SpielProvider : public ::testing::Test {
 protected:
-    static InstallationOptions Quiet() {
-        InstallationOptions o;
-        o.Registry["LogLevel"] = RegValue::Dword(0);
-        return o;
-    }
     Installation inst_{Quiet()};  // before the bus: the provider inherits $RAVEK_REGISTRY
     PrivateBus bus_;
     Spiel spiel_{bus_};
 };
+
+// A service folder whose activation file starts the built provider with `arguments`.
+std::string ServiceFolderWith(const TempFolder& folder, const std::string& arguments) {
+    const std::string name = "/org.ravek.Speech.Provider.service";
+    std::ifstream in(std::string(RAVEK_BUILD_DIR) + "/share/dbus-1/services" + name);
+    std::stringstream file;
+    for (std::string line; std::getline(in, line);) file << line << (line.starts_with("Exec=") ? " " + arguments : "") << "\n";
+    WriteFileBytes(folder.Path().string() + name, file.str());
+    return folder.Path().string();
+}
 
 TEST_F(SpielProvider, ListsTheVoicesAndStreamsWordEventsBeforeTheirAudio) {
     GVariant* name = spiel_.Property("Name");
@@ -229,6 +242,19 @@ TEST_F(SpielProvider, RefusesBadArgumentsWithDBusErrors) {
     }
     // The provider still serves afterwards.
     EXPECT_FALSE(ParseStream(Spiel::ReadAll(spiel_.Synthesize("שלום"))).samples.empty());
+}
+
+TEST(SpielProviderIdle, LeavesTheBusWhenIdleAndIsStartedAgainByTheNextRequest) {
+    Installation inst{Quiet()};
+    TempFolder services;
+    PrivateBus bus(ServiceFolderWith(services, "--idle-exit 1"));
+    Spiel spiel(bus);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(ParseStream(Spiel::ReadAll(spiel.Synthesize("שלום עולם"))).samples.empty()) << round;
+        EXPECT_TRUE(bus.EngineRunning("org.ravek.Speech.Provider"));
+        EXPECT_TRUE(bus.WaitFor([&] { return !bus.EngineRunning("org.ravek.Speech.Provider"); }, std::chrono::seconds(10)))
+            << round;
+    }
 }
 
 }  // namespace

@@ -149,11 +149,11 @@ bool PrivateBus::WaitFor(const std::function<bool()>& done, std::chrono::millise
     return true;
 }
 
-bool PrivateBus::EngineRunning() {
+bool PrivateBus::EngineRunning(const std::string& name) {
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "NameHasOwner",
-                                                  g_variant_new("(s)", "org.ravek.RavekVoice"), G_VARIANT_TYPE("(b)"),
+                                                  g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
                                                   G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
     if (!reply) {
         g_clear_error(&error);

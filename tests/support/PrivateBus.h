@@ -51,8 +51,8 @@ public:
     const std::vector<Signal>& Signals();
     // Iterates the main context until `done` holds or the timeout passes; returns done().
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Whether the engine's bus name currently has an owner.
-    bool EngineRunning();
+    // Whether a bus name (by default the engine's) currently has an owner.
+    bool EngineRunning(const std::string& name = "org.ravek.RavekVoice");
 
 private:
     std::string address_;
