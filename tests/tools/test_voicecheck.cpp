@@ -105,7 +105,10 @@ private:
         if (!child) qFatal("no control %s", name);
         return child;
     }
-    QString Label(const char* name) { return Child<QLabel>(window_.get(), name)->text(); }
+    // A label's text without the direction isolates around its Latin values.
+    QString Label(const char* name) {
+        return Child<QLabel>(window_.get(), name)->text().remove(QChar(0x2068)).remove(QChar(0x2069));
+    }
     bool IsRed(const char* name) {
         return Child<QLabel>(window_.get(), name)->palette().color(QPalette::WindowText) == QColor(255, 0, 0);
     }

@@ -49,6 +49,25 @@ constexpr long kNoLogFileId = 166;
 constexpr long kNoViewerId = 167;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A value written in Latin letters and digits (a data version, a file name) keeps its own order
+// inside a Hebrew sentence: each line of it is a first-strong isolate, so "1.0:ravektest" is not
+// shown as "ravektest:1.0" in a right-to-left label.
+QString Isolated(const QString& value) {
+    QStringList lines = value.split(QStringLiteral("\r\n"));
+    for (QString& line : lines)
+        if (!line.isEmpty()) line = QChar(0x2068) + line + QChar(0x2069);
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+// The status message: its first line is the Hebrew verdict, the lines after it name the file
+// and the value at fault.
+QString StatusMessage(const std::string& message) {
+    const QString text = Q(message);
+    const qsizetype firstBreak = text.indexOf(QStringLiteral("\r\n"));
+    if (firstBreak < 0) return text;
+    return text.left(firstBreak) + QStringLiteral("\r\n") + Isolated(text.mid(firstBreak + 2));
+}
 std::string S(const QString& s) { return s.toStdString(); }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
@@ -343,9 +362,9 @@ void RavekDiagnostics::ShowDataStatus() {
     if (male.Version == mdlCheckDataVersion::kNotInstalled) {
         lblDataVersion_->setText(kDataVersionPrefix + kNotInstalled);
     } else {
-        lblDataVersion_->setText(kDataVersionPrefix + Q(male.Version));
+        lblDataVersion_->setText(kDataVersionPrefix + Isolated(Q(male.Version)));
         if (!male.Ok) {
-            lblDataStatus_->setText(kErrorPrefix + Q(male.Message));
+            lblDataStatus_->setText(kErrorPrefix + StatusMessage(male.Message));
             MarkError(lblDataStatus_);
         } else {
             mdlCheckDataVersion::Result female = mdlCheckDataVersion::CheckDataVersion(femaleVoice_);
@@ -356,11 +375,11 @@ void RavekDiagnostics::ShowDataStatus() {
                 return;
             }
             // Only the male voice's version is shown; the female voice counts for the status.
-            lblDataVersion_->setText(kDataVersionPrefix + Q(male.Version));
+            lblDataVersion_->setText(kDataVersionPrefix + Isolated(Q(male.Version)));
             if (female.Ok) {
                 lblDataStatus_->setText(kStatusOk);
             } else {
-                lblDataStatus_->setText(kErrorPrefix + Q(female.Message));
+                lblDataStatus_->setText(kErrorPrefix + StatusMessage(female.Message));
                 MarkError(lblDataStatus_);
             }
         }
