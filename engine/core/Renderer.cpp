@@ -98,6 +98,12 @@ std::optional<ClipSource> SourceOf(const EngineState& state, const SpeechItem& i
 
 bool RaisesWordStart(ItemKind kind) { return kind == ItemKind::Word || kind == ItemKind::Sound; }
 
+// A recorded phrase holds its words joined by single blanks.
+int32_t WordsSpoken(const SpeechItem& item) {
+    if (item.Kind != ItemKind::Word) return 1;
+    return 1 + static_cast<int32_t>(std::count(item.Text.begin(), item.Text.end(), ' '));
+}
+
 std::vector<char> ReadWholeFile(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -264,7 +270,7 @@ RenderResult Renderer::Render(const std::string& text, RenderSink& sink, const R
         if (cancel_.load()) return RenderResult::Cancelled;
         const std::optional<ClipSource> source = SourceOf(state, item);
         if (!source) continue;
-        if (RaisesWordStart(item.Kind)) sink.Word(item.Position, output.Frames());
+        if (RaisesWordStart(item.Kind)) sink.WordSpan(item.Position, WordsSpoken(item), output.Frames());
         if (cancel_.load()) return RenderResult::Cancelled;
         const auto clip = ClipAudioOf(state.Log, *source, std::abs(tempo - 1.0) < 1e-9 ? 1.0 : tempo, cache, cancel_);
         if (clip && !output.Deliver(*clip)) return RenderResult::Cancelled;

@@ -67,6 +67,12 @@ public:
     virtual void Started() {}
     // A word starts at `frame` (counted from the start of the render); its audio follows.
     virtual void Word(int32_t wordIndex, int64_t frame) = 0;
+    // The same event with the number of words of the text the recording speaks: more than one
+    // for a recorded phrase ("בוקר טוב"). Calls Word by default.
+    virtual void WordSpan(int32_t wordIndex, int32_t words, int64_t frame) {
+        (void)words;
+        Word(wordIndex, frame);
+    }
     virtual void Pcm(const PcmBlock& block) = 0;
 };
 

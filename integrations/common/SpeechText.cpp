@@ -132,18 +132,33 @@ SpeechText SsmlText(const std::string& ssml) {
     return out;
 }
 
-uint32_t WordEnd(const std::string& text, uint32_t start) {
-    const std::vector<gunichar> chars = CodePoints(text);
+namespace {
+
+bool EndsWord(gunichar c) {
+    const bool hebrewMark = c == 0x05F3 || c == 0x05F4;
+    return g_unichar_isspace(c) || (g_unichar_ispunct(c) && !hebrewMark);
+}
+
+uint32_t OneWordEnd(const std::vector<gunichar>& chars, uint32_t start) {
     uint32_t end = std::min<uint32_t>(start, static_cast<uint32_t>(chars.size()));
-    while (end < chars.size()) {
-        const gunichar c = chars[end];
-        const bool hebrewMark = c == 0x05F3 || c == 0x05F4;
-        if (g_unichar_isspace(c) || (g_unichar_ispunct(c) && !hebrewMark)) break;
-        ++end;
-    }
+    while (end < chars.size() && !EndsWord(chars[end])) ++end;
     // A word of punctuation alone (the engine speaks some signs as words) runs to the next blank.
     if (end == start)
         while (end < chars.size() && !g_unichar_isspace(chars[end])) ++end;
+    return end;
+}
+
+}  // namespace
+
+uint32_t WordEnd(const std::string& text, uint32_t start, uint32_t words) {
+    const std::vector<gunichar> chars = CodePoints(text);
+    uint32_t end = OneWordEnd(chars, start);
+    for (uint32_t more = 1; more < words; ++more) {
+        uint32_t next = end;
+        while (next < chars.size() && EndsWord(chars[next])) ++next;
+        if (next >= chars.size()) break;
+        end = OneWordEnd(chars, next);
+    }
     return end;
 }
 

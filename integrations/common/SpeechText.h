@@ -34,7 +34,8 @@ SpeechText SsmlText(const std::string& ssml);
 
 // The character position (from 0) just past the word that starts at `start` of the UTF-8 text:
 // the word ends at a blank or a punctuation mark (Hebrew geresh and gershayim belong to words); a
-// word that starts with a punctuation mark ends at the next blank.
-uint32_t WordEnd(const std::string& text, uint32_t start);
+// word that starts with a punctuation mark ends at the next blank. With `words` above 1 (a recorded
+// phrase) the range runs on to the end of that many words.
+uint32_t WordEnd(const std::string& text, uint32_t start, uint32_t words = 1);
 
 }  // namespace ravek::integration

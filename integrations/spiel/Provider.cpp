@@ -65,13 +65,15 @@ struct Provider::Job {
 class Provider::Sink : public RenderSink {
 public:
     Sink(Renderer& renderer, Job& job) : renderer_(renderer), job_(job) {}
-    void Word(int32_t wordIndex, int64_t) override {
+    void Word(int32_t wordIndex, int64_t frame) override { WordSpan(wordIndex, 1, frame); }
+    void WordSpan(int32_t wordIndex, int32_t words, int64_t) override {
         if (CancelIfClosed()) return;
         const uint32_t start = static_cast<uint32_t>(std::max(wordIndex - 1, 0));
         if (start == lastStart_) return;
         lastStart_ = start;
         const auto& positions = job_.text.sourcePositions;
-        const uint32_t end = integration::WordEnd(job_.text.text, start);
+        // A recorded phrase is one event over all its words.
+        const uint32_t end = integration::WordEnd(job_.text.text, start, static_cast<uint32_t>(std::max(words, 1)));
         if (end >= positions.size()) return;
         job_.Push(EventChunk(EventType::Word, positions[start], positions[end]));
     }

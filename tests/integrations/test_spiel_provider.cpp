@@ -197,6 +197,12 @@ TEST_F(SpielProvider, ListsTheVoicesAndStreamsWordEventsBeforeTheirAudio) {
     }
     EXPECT_EQ(plain.words[0].samplesBefore, 0u);
 
+    // A recorded phrase is one event whose range covers its words.
+    const Stream phrase = ParseStream(Spiel::ReadAll(spiel_.Synthesize("בוקר  טוב שלום")));
+    ASSERT_EQ(phrase.words.size(), 2u);
+    EXPECT_EQ(std::make_pair(phrase.words[0].start, phrase.words[0].end), std::make_pair(0u, 9u));
+    EXPECT_EQ(std::make_pair(phrase.words[1].start, phrase.words[1].end), std::make_pair(10u, 14u));
+
     // SSML: the ranges point into the SSML as the client wrote it.
     const std::string ssml = "<speak>שלום <mark name=\"x\"/>עולם &amp; ספר</speak>";
     const Stream fromSsml = ParseStream(Spiel::ReadAll(spiel_.Synthesize(ssml, "", 1, true)));
