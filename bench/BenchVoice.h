@@ -227,12 +227,14 @@ inline ravektest::InstallationOptions BigVoiceOptions(uint32_t logLevel) {
 // A Hebrew paragraph of `words` words from the big voice: half written exactly as a word of the
 // index (pointed), a quarter unpointed (resolved by the smart lookup), a quarter unpointed after
 // a one-letter prefix (resolved by the prefix split). A full stop after every twelfth word.
-inline std::string BigVoiceParagraph(std::size_t words, uint64_t seed = 1) {
+// `pickSpelling(random)` draws each word's spelling (below kSpellings).
+template <typename PickSpelling>
+std::string ParagraphOf(std::size_t words, uint64_t seed, PickSpelling pickSpelling) {
     static const char* prefixes[] = {"ו", "ה", "ב"};
     std::mt19937_64 random(seed);
     std::string text;
     for (std::size_t i = 0; i < words; ++i) {
-        const std::size_t k = random() % kSpellings;
+        const std::size_t k = pickSpelling(random);
         switch (i % 4) {
             case 0:
             case 2: text += PointedSpelling(k, random() % kWordsPerSpelling); break;
@@ -242,6 +244,11 @@ inline std::string BigVoiceParagraph(std::size_t words, uint64_t seed = 1) {
         text += (i + 1) % 12 == 0 || i + 1 == words ? ". " : " ";
     }
     return text;
+}
+
+// Such a paragraph with the spellings drawn uniformly.
+inline std::string BigVoiceParagraph(std::size_t words, uint64_t seed = 1) {
+    return ParagraphOf(words, seed, [](std::mt19937_64& random) { return static_cast<std::size_t>(random() % kSpellings); });
 }
 
 }  // namespace ravekbench

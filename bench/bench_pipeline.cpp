@@ -181,22 +181,11 @@ std::string ZipfParagraph(std::size_t words, uint64_t seed) {
         for (std::size_t r = 0; r < kSpellings; ++r) c[r] = sum += 1.0 / static_cast<double>(r + 1);
         return c;
     }();
-    static const char* prefixes[] = {"ו", "ה", "ב"};
-    std::mt19937_64 random(seed);
-    std::uniform_real_distribution<double> uniform(0, cumulative.back());
-    std::string text;
-    for (std::size_t i = 0; i < words; ++i) {
+    return ParagraphOf(words, seed, [](std::mt19937_64& random) {
+        std::uniform_real_distribution<double> uniform(0, cumulative.back());
         const auto rank = std::lower_bound(cumulative.begin(), cumulative.end(), uniform(random)) - cumulative.begin();
-        const std::size_t k = std::min(static_cast<std::size_t>(rank), kSpellings - 1);
-        switch (i % 4) {
-            case 0:
-            case 2: text += PointedSpelling(k, random() % kWordsPerSpelling); break;
-            case 1: text += NakedSpelling(k); break;
-            default: text += std::string(prefixes[random() % 3]) + NakedSpelling(k); break;
-        }
-        text += (i + 1) % 12 == 0 || i + 1 == words ? ". " : " ";
-    }
-    return text;
+        return std::min(static_cast<std::size_t>(rank), kSpellings - 1);
+    });
 }
 
 // The longest text one request takes: generated paragraphs up to the limit, cut at a blank.

@@ -21,18 +21,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Key paths compare case-insensitively and ignore a trailing or doubled backslash.
-std::string NormaliseKey(const std::string& key) {
-    std::string out;
-    for (char c : key) {
-        if (c == '/') c = '\\';
-        if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
-        out.push_back(c);
-    }
-    while (!out.empty() && out.back() == '\\') out.pop_back();
-    return Lower(out);
-}
-
 [[noreturn]] void Malformed(const std::string& file, int line, const std::string& what) {
     RuntimeErrors::Raise(RuntimeErrors::InvalidProcedureCall,
                          "registry file " + file + " line " + std::to_string(line) + ": " + what);
@@ -97,16 +85,27 @@ Value ParseData(const std::string& data, const std::string& file, int line, cons
     return v;
 }
 
-std::string Escape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
+}  // namespace
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
         if (c == '\\' || c == '"') out.push_back('\\');
         out.push_back(c);
     }
-    return out;
+    return out + "\"";
 }
 
-}  // namespace
+std::string NormaliseKey(const std::string& key) {
+    std::string out;
+    for (char c : key) {
+        if (c == '/') c = '\\';
+        if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
+        out.push_back(c);
+    }
+    while (!out.empty() && out.back() == '\\') out.pop_back();
+    return Lower(out);
+}
 
 // Text decoded to UTF-8, with the lines (1-based) that held text the encoding cannot decode; those
 // parts stand as U+FFFD, so the text is valid UTF-8 whatever the file held.
@@ -356,8 +355,8 @@ std::string Document::Serialise() const {
         out << "\n[" << keys_[k] << "]\n";
         for (const Entry* e : byKey[k]) {
             if (e->name.empty()) out << "@=";
-            else out << "\"" << Escape(e->name) << "\"=";
-            if (e->value.type == ValueType::String) out << "\"" << Escape(e->value.text) << "\"\n";
+            else out << Quoted(e->name) << "=";
+            if (e->value.type == ValueType::String) out << Quoted(e->value.text) << "\n";
             else if (e->value.type == ValueType::Dword) {
                 char buf[16];
                 std::snprintf(buf, sizeof buf, "%08x", e->value.number);

@@ -80,6 +80,12 @@ private:
     std::unordered_map<std::string, std::size_t> valueIndex_;  // IdOf -> position in slots_
 };
 
+// The compared form of a key path: key paths compare case-insensitively, with "/" as "\\", and
+// ignore a trailing or doubled backslash.
+std::string NormaliseKey(const std::string& key);
+// A name or string data as the file writes it: in double quotes, with "\\" and '"' escaped.
+std::string Quoted(const std::string& text);
+
 // Paths of the two roots: $RAVEK_REGISTRY (default /etc/ravek/registry.reg) and
 // $RAVEK_USER_REGISTRY (default $XDG_CONFIG_HOME/ravek/user.reg).
 std::filesystem::path LocalMachinePath();

@@ -1,7 +1,11 @@
 #include "ToolWindow.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 #include "ManageCodePage.h"
@@ -74,6 +78,54 @@ void IdentifyTool(const QString& name, const QString& version, const QString& de
     QCoreApplication::setApplicationName(name);
     QCoreApplication::setApplicationVersion(version);
     if (!desktopId.isEmpty()) QGuiApplication::setDesktopFileName(desktopId);
+}
+
+bool AnsweredWithoutWindow(int argc, char** argv, std::initializer_list<const char*> moreOptions) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (arg == option) return true;
+        for (const char* option : moreOptions)
+            if (arg == option || arg.startsWith(QByteArray(option) + '=')) return true;
+    }
+    return false;
+}
+
+void PrintLine(FILE* to, const QString& text) {
+    std::fputs(text.toUtf8().constData(), to);
+    std::fputc('\n', to);
+}
+
+ProgressPanel ProgressPanel::Add(QWidget* window, QWidget* central, QBoxLayout* layout, int progressHeight) {
+    ProgressPanel panel;
+    panel.lblProgress = Named(new QLabel(central), "lblProgress");
+    panel.lblProgress->setAccessibleDescription(QStringLiteral("Progress"));
+    panel.lblProgress->setWordWrap(true);
+    panel.lblProgress->setMinimumHeight(progressHeight);
+    layout->addWidget(panel.lblProgress);
+    panel.lstLog = Named(new QListWidget(central), "lstLog");
+    panel.lstLog->setAccessibleName(QStringLiteral("Log"));
+    layout->addWidget(panel.lstLog, 1);
+
+    auto* buttons = new QHBoxLayout;
+    panel.cmdGo = Named(new QPushButton(central), "cmdGo");
+    panel.cmdCancel = Named(new QPushButton(central), "cmdCancel");
+    buttons->addStretch();
+    buttons->addWidget(panel.cmdGo);
+    buttons->addWidget(panel.cmdCancel);
+    layout->addLayout(buttons);
+    QObject::connect(panel.cmdCancel, &QPushButton::clicked, window, &QWidget::close);
+    return panel;
+}
+
+void ProgressPanel::ShowStatus(const QString& text) const {
+    lblProgress->setText(text);
+    QApplication::processEvents();
+}
+
+void ProgressPanel::AppendLog(const QString& line) const {
+    lstLog->addItem(line);
+    lstLog->scrollToBottom();
 }
 
 }  // namespace ravekqt

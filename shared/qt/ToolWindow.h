@@ -5,9 +5,15 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QString>
+#include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 
+class QBoxLayout;
+class QLabel;
+class QListWidget;
 class QMessageBox;
+class QPushButton;
 class QWidget;
 
 namespace ravekqt {
@@ -43,6 +49,29 @@ QString ErrorText(qint32 number, const QString& source, const QString& descripti
 // Names the running program (for --help, --version and the desktop): `desktopId` also ties its
 // windows to the desktop entry of that name. Call after the application object is made.
 void IdentifyTool(const QString& name, const QString& version, const QString& desktopId = {});
+
+// Whether the command line asks for help or the version, or holds one of `moreOptions` ("--x" or
+// "--x=value"): such a run is answered without a window, so it must not need a display.
+bool AnsweredWithoutWindow(int argc, char** argv, std::initializer_list<const char*> moreOptions = {});
+// One line of text on a console stream, in UTF-8.
+void PrintLine(FILE* to, const QString& text);
+
+// The lower part of a window that runs one long job: the progress line "lblProgress" (accessible
+// description "Progress"), the log list "lstLog" (named "Log"), and the buttons "cmdGo" and
+// "cmdCancel" (which closes the window).
+struct ProgressPanel {
+    QLabel* lblProgress = nullptr;
+    QListWidget* lstLog = nullptr;
+    QPushButton* cmdGo = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    // Makes the controls in `window`'s central widget `central` and adds them to `layout`.
+    static ProgressPanel Add(QWidget* window, QWidget* central, QBoxLayout* layout, int progressHeight);
+    // The job's status, shown at once: the job runs on the window's thread, which goes on
+    // serving the window through these calls.
+    void ShowStatus(const QString& text) const;
+    void AppendLog(const QString& line) const;
+};
 
 // `widget` with the object name that tests and the accessibility tree find it by.
 template <typename W>

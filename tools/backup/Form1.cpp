@@ -61,32 +61,16 @@ void Form1::BuildControls() {
     layout->addLayout(pathRow);
     connect(cmdChange_, &QPushButton::clicked, this, &Form1::cmdChange_Click);
 
-    lblProgress_ = Named(new QLabel(central), "lblProgress");
-    lblProgress_->setAccessibleDescription(QStringLiteral("Progress"));
-    lblProgress_->setWordWrap(true);
-    lblProgress_->setMinimumHeight(40);
-    layout->addWidget(lblProgress_);
-    lstLog_ = Named(new QListWidget(central), "lstLog");
-    lstLog_->setAccessibleName(QStringLiteral("Log"));
-    layout->addWidget(lstLog_, 1);
-
-    auto* buttons = new QHBoxLayout;
-    cmdGo_ = Named(new QPushButton(central), "cmdGo");
-    cmdCancel_ = Named(new QPushButton(central), "cmdCancel");
-    buttons->addStretch();
-    buttons->addWidget(cmdGo_);
-    buttons->addWidget(cmdCancel_);
-    layout->addLayout(buttons);
-    connect(cmdGo_, &QPushButton::clicked, this, &Form1::cmdGo_Click);
-    connect(cmdCancel_, &QPushButton::clicked, this, &QWidget::close);
+    panel_ = ravekqt::ProgressPanel::Add(this, central, layout, 40);
+    connect(panel_.cmdGo, &QPushButton::clicked, this, &Form1::cmdGo_Click);
     resize(560, 460);
 }
 
 void Form1::LoadCaptions() {
     const long offset = settings_.Language.Offset;
     const QFont font = ravekqt::FontForCharset(QApplication::font(), settings_.Language.Charset);
-    for (QWidget* w : std::initializer_list<QWidget*>{Label3_, Label1_, Frame1_, Option1_, Option2_, cmdChange_, cmdGo_,
-                                                       cmdCancel_, lblProgress_})
+    for (QWidget* w : std::initializer_list<QWidget*>{Label3_, Label1_, Frame1_, Option1_, Option2_, cmdChange_, panel_.cmdGo,
+                                                       panel_.cmdCancel, panel_.lblProgress})
         w->setFont(font);
     setLayoutDirection(ravekqt::LayoutDirectionOf(settings_.Language.Index));
     setWindowTitle(LoadResString(130, offset));
@@ -96,8 +80,8 @@ void Form1::LoadCaptions() {
     Option1_->setText(LoadResString(134, offset));
     Option2_->setText(LoadResString(135, offset));
     cmdChange_->setText(LoadResString(163, offset));
-    cmdGo_->setText(LoadResString(137, offset));
-    cmdCancel_->setText(LoadResString(115, offset));
+    panel_.cmdGo->setText(LoadResString(137, offset));
+    panel_.cmdCancel->setText(LoadResString(115, offset));
 }
 
 QString Form1::SelectedVoice() const { return Option1_->isChecked() ? settings_.MaleVoice : settings_.FemaleVoice; }
@@ -105,10 +89,10 @@ QString Form1::SelectedVoice() const { return Option1_->isChecked() ? settings_.
 void Form1::ShowPath() { lblText_->setText(archiveFolder_ + QLatin1Char('/') + archiveName_); }
 
 void Form1::VoiceClicked() {
-    lblProgress_->clear();
+    panel_.lblProgress->clear();
     archiveName_ = ravekbackup::ArchiveName(SelectedVoice());
     ShowPath();
-    lstLog_->clear();
+    panel_.lstLog->clear();
 }
 
 void Form1::cmdChange_Click() {
@@ -136,7 +120,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::lblText_LostFocus() {
-    lblProgress_->clear();
+    panel_.lblProgress->clear();
     const QString text = lblText_->text();
     const long offset = settings_.Language.Offset;
     auto refuse = [&](long id) {
@@ -158,7 +142,8 @@ void Form1::lblText_LostFocus() {
 }
 
 void Form1::SetControlsEnabled(bool enabled) {
-    for (QWidget* w : std::initializer_list<QWidget*>{cmdGo_, cmdCancel_, Option1_, Option2_, cmdChange_}) w->setEnabled(enabled);
+    for (QWidget* w : std::initializer_list<QWidget*>{panel_.cmdGo, panel_.cmdCancel, Option1_, Option2_, cmdChange_})
+        w->setEnabled(enabled);
 }
 
 void Form1::cmdGo_Click() {
@@ -171,14 +156,8 @@ void Form1::cmdGo_Click() {
     job.Lcid = settings_.Lcid;
     job.LanguageOffset = settings_.Language.Offset;
     // The packing runs on this thread; the window stays alive through the packer's messages.
-    job.Status = [this](const QString& text) {
-        lblProgress_->setText(text);
-        QApplication::processEvents();
-    };
-    job.LogLine = [this](const QString& line) {
-        lstLog_->addItem(line);
-        lstLog_->scrollToBottom();
-    };
+    job.Status = [this](const QString& text) { panel_.ShowStatus(text); };
+    job.LogLine = [this](const QString& line) { panel_.AppendLog(line); };
     job.Started = [this] { SetControlsEnabled(false); };
     job.Run();
     SetControlsEnabled(true);

@@ -3,6 +3,8 @@
 // follow the progress. Controls carry the names the program has always used.
 #include <QMainWindow>
 
+#include "ToolWindow.h"
+
 #include "Backup.h"
 
 class QGroupBox;
@@ -54,10 +56,7 @@ private:
     QRadioButton* Option2_;
     QLineEdit* lblText_;
     QPushButton* cmdChange_;
-    QPushButton* cmdGo_;
-    QPushButton* cmdCancel_;
-    QLabel* lblProgress_;
-    QListWidget* lstLog_;
+    ravekqt::ProgressPanel panel_;  // lblProgress, lstLog, cmdGo, cmdCancel
 };
 
 }  // namespace ravekbackup

@@ -15,6 +15,7 @@
 #include "ToolWindow.h"
 
 using namespace ravekbackup;
+using ravekqt::PrintLine;
 
 namespace {
 
@@ -31,20 +32,6 @@ const char* kDescription =
     "is 0 when the archive was written, 1 when packing failed or the program refused to run, 2 for bad\n"
     "usage. Settings come from the registry file ($RAVEK_REGISTRY).";
 
-void Print(FILE* to, const QString& text) {
-    std::fputs(text.toUtf8().constData(), to);
-    std::fputc('\n', to);
-}
-
-bool WantsCommandLine(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        for (const char* option : {"--voice", "--output", "-h", "--help", "--help-all", "-v", "--version"})
-            if (arg == option || arg.startsWith(QByteArray(option) + '=')) return true;
-    }
-    return false;
-}
-
 int RunCommandLine(QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
@@ -57,22 +44,22 @@ int RunCommandLine(QCoreApplication& app) {
     parser.addOption(outputOption);
     parser.process(app);
     if (!parser.isSet(voiceOption)) {
-        Print(stderr, QStringLiteral("BackupRecordings: --voice is needed (see --help)"));
+        PrintLine(stderr, QStringLiteral("BackupRecordings: --voice is needed (see --help)"));
         return 2;
     }
     const BackupSettings settings = ReadBackupSettings();
     if (const auto refusal = LocaleRefusal(settings.Language.Index)) {
-        Print(stderr, *refusal);
+        PrintLine(stderr, *refusal);
         return 1;
     }
     const QString voice = parser.value(voiceOption);
     if (voice.isEmpty() || (voice != settings.MaleVoice && voice != settings.FemaleVoice)) {
-        Print(stderr, QStringLiteral("BackupRecordings: \"%1\" is no recording voice; the voices are \"%2\" and \"%3\"")
+        PrintLine(stderr, QStringLiteral("BackupRecordings: \"%1\" is no recording voice; the voices are \"%2\" and \"%3\"")
                           .arg(voice, settings.MaleVoice, settings.FemaleVoice));
         return 2;
     }
     if (settings.RecordsRoot.isEmpty()) {
-        Print(stderr, QStringLiteral("BackupRecordings: MyRecordsPath is not set in the registry"));
+        PrintLine(stderr, QStringLiteral("BackupRecordings: MyRecordsPath is not set in the registry"));
         return 1;
     }
     QString archive = settings.RecordsRoot + QLatin1Char('/') + ArchiveName(voice);
@@ -80,7 +67,7 @@ int RunCommandLine(QCoreApplication& app) {
         const QString output = parser.value(outputOption);
         archive = QFileInfo(output).isDir() ? QDir(output).filePath(ArchiveName(voice)) : output;
         if (!QFileInfo(QFileInfo(archive).absolutePath()).isDir()) {
-            Print(stderr, QStringLiteral("BackupRecordings: no folder %1").arg(QFileInfo(archive).absolutePath()));
+            PrintLine(stderr, QStringLiteral("BackupRecordings: no folder %1").arg(QFileInfo(archive).absolutePath()));
             return 2;
         }
     }
@@ -92,9 +79,9 @@ int RunCommandLine(QCoreApplication& app) {
     job.LanguageOffset = settings.Language.Offset;
     QString status;
     job.Status = [&status](const QString& text) { status = text; };
-    job.LogLine = [](const QString& line) { Print(stdout, line); };
+    job.LogLine = [](const QString& line) { PrintLine(stdout, line); };
     const bool written = job.Run();
-    Print(written ? stdout : stderr, written ? status + QStringLiteral(" (") + archive + QLatin1Char(')') : status);
+    PrintLine(written ? stdout : stderr, written ? status + QStringLiteral(" (") + archive + QLatin1Char(')') : status);
     return written ? 0 : 1;
 }
 
@@ -102,7 +89,7 @@ int RunCommandLine(QCoreApplication& app) {
 
 int main(int argc, char** argv) {
     ravekzip::NameTheTimeZone();
-    if (WantsCommandLine(argc, argv)) {
+    if (ravekqt::AnsweredWithoutWindow(argc, argv, {"--voice", "--output"})) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);
         ravekqt::IdentifyTool(QStringLiteral("BackupRecordings"), QStringLiteral(PROJECT_VERSION));

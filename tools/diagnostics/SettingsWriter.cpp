@@ -160,26 +160,6 @@ std::string Utf8ToUtf16Le(const std::string& text) {
     return bytes;
 }
 
-std::string NormaliseKey(const std::string& key) {
-    std::string out;
-    for (char c : key) {
-        if (c == '/') c = '\\';
-        if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
-        out.push_back(c);
-    }
-    while (!out.empty() && out.back() == '\\') out.pop_back();
-    return Lower(out);
-}
-
-std::string Escape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
-    }
-    return out;
-}
-
 // The value name of a value line ("Name"=... or @=...), or nullopt for any other line.
 std::optional<std::string> ValueNameOf(const std::string& trimmed) {
     if (trimmed.rfind("@", 0) == 0) return std::string();
@@ -212,14 +192,14 @@ std::string RegistryData(const std::string& value, int type, const fs::path& fil
         std::snprintf(data, sizeof data, "%08x", static_cast<uint32_t>(number));
         return std::string("dword:") + data;
     }
-    return "\"" + Escape(Trim(value)) + "\"";
+    return RegistryFile::Quoted(Trim(value));
 }
 
 std::string EditRegistryText(const std::string& text, const std::string& keyPath, const std::string& valueName,
                              const std::string& data) {
     std::vector<Line> lines = SplitLines(text);
     const std::string end = LineEndOf(lines);
-    const std::string wantedKey = NormaliseKey(keyPath), wantedName = Lower(valueName);
+    const std::string wantedKey = RegistryFile::NormaliseKey(keyPath), wantedName = Lower(valueName);
     bool inKey = false, replaced = false;
     std::size_t lastSectionStart = std::string::npos, lastSectionEnd = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -227,7 +207,7 @@ std::string EditRegistryText(const std::string& text, const std::string& keyPath
         if (!trimmed.empty() && trimmed.front() == '[' && trimmed.back() == ']') {
             if (inKey) lastSectionEnd = i;
             const std::string inner = trimmed.substr(1, trimmed.size() - 2);
-            inKey = !inner.empty() && inner[0] != '-' && NormaliseKey(inner) == wantedKey;
+            inKey = !inner.empty() && inner[0] != '-' && RegistryFile::NormaliseKey(inner) == wantedKey;
             if (inKey) lastSectionStart = i + 1;
             continue;
         }
@@ -247,7 +227,7 @@ std::string EditRegistryText(const std::string& text, const std::string& keyPath
     }
     if (inKey) lastSectionEnd = lines.size();
     if (replaced) return JoinLines(lines);
-    const Line added{(valueName.empty() ? std::string("@") : "\"" + Escape(valueName) + "\"") + "=" + data, end};
+    const Line added{(valueName.empty() ? std::string("@") : RegistryFile::Quoted(valueName)) + "=" + data, end};
     if (lastSectionStart != std::string::npos) InsertAfterContent(lines, lastSectionStart, lastSectionEnd, added);
     else AppendSection(lines, "[" + keyPath + "]", added, true);
     return JoinLines(lines);

@@ -22,20 +22,11 @@ void DescribeOptions(QCommandLineParser& parser) {
     parser.addVersionOption();
 }
 
-bool AsksForHelp(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" || arg == "--version")
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const QString version = QStringLiteral(RAVEK_VERSION_TEXT);
-    if (AsksForHelp(argc, argv)) {
+    if (ravekqt::AnsweredWithoutWindow(argc, argv)) {
         // Help needs no display.
         QCoreApplication app(argc, argv);
         ravekqt::IdentifyTool(QStringLiteral("VoiceCheck"), version);

@@ -79,26 +79,10 @@ void Form1::BuildControls() {
     frames->addWidget(Frame3_, 1);
     layout->addLayout(frames);
 
-    lblProgress_ = Named(new QLabel(central), "lblProgress");
-    lblProgress_->setAccessibleDescription(QStringLiteral("Progress"));
-    lblProgress_->setWordWrap(true);
-    lblProgress_->setMinimumHeight(30);
-    layout->addWidget(lblProgress_);
+    panel_ = ravekqt::ProgressPanel::Add(this, central, layout, 30);
     for (QRadioButton* mode : {optOnlyMissing_, optAll_, optMissingAndNewer_})
-        connect(mode, &QRadioButton::clicked, lblProgress_, &QLabel::clear);
-    lstLog_ = Named(new QListWidget(central), "lstLog");
-    lstLog_->setAccessibleName(QStringLiteral("Log"));
-    layout->addWidget(lstLog_, 1);
-
-    auto* buttons = new QHBoxLayout;
-    cmdGo_ = Named(new QPushButton(central), "cmdGo");
-    cmdCancel_ = Named(new QPushButton(central), "cmdCancel");
-    buttons->addStretch();
-    buttons->addWidget(cmdGo_);
-    buttons->addWidget(cmdCancel_);
-    layout->addLayout(buttons);
-    connect(cmdGo_, &QPushButton::clicked, this, &Form1::cmdGo_Click);
-    connect(cmdCancel_, &QPushButton::clicked, this, &QWidget::close);
+        connect(mode, &QRadioButton::clicked, panel_.lblProgress, &QLabel::clear);
+    connect(panel_.cmdGo, &QPushButton::clicked, this, &Form1::cmdGo_Click);
     resize(600, 500);
 }
 
@@ -113,8 +97,8 @@ void Form1::LoadCaptions() {
     optVoiceTovel_->setText(LoadResString(134, offset));
     optVoiceNevi_->setText(LoadResString(135, offset));
     cmdChoose_->setText(LoadResString(136, offset));
-    cmdGo_->setText(LoadResString(137, offset));
-    cmdCancel_->setText(LoadResString(115, offset));
+    panel_.cmdGo->setText(LoadResString(137, offset));
+    panel_.cmdCancel->setText(LoadResString(115, offset));
     Frame3_->setTitle(LoadResString(152, offset));
     optOnlyMissing_->setText(LoadResString(153, offset));
     optAll_->setText(LoadResString(154, offset));
@@ -128,7 +112,7 @@ void Form1::LoadCaptions() {
 void Form1::SetButtons() {
     const bool voice = optVoiceTovel_->isChecked() || optVoiceNevi_->isChecked();
     const bool mode = optOnlyMissing_->isChecked() || optAll_->isChecked() || optMissingAndNewer_->isChecked();
-    cmdGo_->setEnabled(!archivePath_.isEmpty() && voice && mode && accepted_);
+    panel_.cmdGo->setEnabled(!archivePath_.isEmpty() && voice && mode && accepted_);
 }
 
 void Form1::ClearVoices() {
@@ -157,7 +141,7 @@ void Form1::Recognise() {
 void Form1::VoiceClicked() {
     const QString voice = optVoiceTovel_->isChecked() ? voices_.Male : voices_.Female;
     targetFolder_ = voices_.RecordsRoot + QLatin1Char('/') + voice;
-    lblProgress_->clear();
+    panel_.lblProgress->clear();
     SetButtons();
 }
 
@@ -178,7 +162,7 @@ void Form1::cmdChoose_Click() {
     args.Owner = ravekqt::cCommonDialog::OwnerOf(this);
     dialog.VBGetOpenFileName(args);
     archivePath_ = args.Filename;  // emptied by a cancelled dialog
-    lblProgress_->clear();
+    panel_.lblProgress->clear();
     Text1_->setText(archivePath_);
     accepted_ = true;
     Recognise();
@@ -212,8 +196,8 @@ RestoreMode Form1::Mode() const {
 void Form1::cmdGo_Click() {
     if (busy_ || !(optVoiceTovel_->isChecked() || optVoiceNevi_->isChecked())) return;
     busy_ = true;
-    cmdGo_->setEnabled(false);
-    cmdCancel_->setEnabled(false);
+    panel_.cmdGo->setEnabled(false);
+    panel_.cmdCancel->setEnabled(false);
     RestoreJob job;
     job.ArchivePath = archivePath_;
     job.TargetFolder = targetFolder_;
@@ -221,18 +205,12 @@ void Form1::cmdGo_Click() {
     job.Mode = Mode();
     job.LanguageOffset = settings_.Language.Offset;
     job.AnsiCodePage = settings_.AnsiCodePage;
-    job.Status = [this](const QString& text) {
-        lblProgress_->setText(text);
-        QApplication::processEvents();
-    };
-    job.LogLine = [this](const QString& line) {
-        lstLog_->addItem(line);
-        lstLog_->scrollToBottom();
-    };
+    job.Status = [this](const QString& text) { panel_.ShowStatus(text); };
+    job.LogLine = [this](const QString& line) { panel_.AppendLog(line); };
     lastResult_ = job.Run();
     accepted_ = false;
-    cmdGo_->setEnabled(true);
-    cmdCancel_->setEnabled(true);
+    panel_.cmdGo->setEnabled(true);
+    panel_.cmdCancel->setEnabled(true);
     busy_ = false;
     SetButtons();
 }

@@ -4,6 +4,8 @@
 // the program has always used.
 #include <QMainWindow>
 
+#include "ToolWindow.h"
+
 #include "Restore.h"
 
 class QButtonGroup;
@@ -68,10 +70,7 @@ private:
     QRadioButton* optAll_;
     QRadioButton* optMissingAndNewer_;
     QCheckBox* Check1_;
-    QLabel* lblProgress_;
-    QListWidget* lstLog_;
-    QPushButton* cmdGo_;
-    QPushButton* cmdCancel_;
+    ravekqt::ProgressPanel panel_;  // lblProgress, lstLog, cmdGo, cmdCancel
 };
 
 }  // namespace ravekrestore

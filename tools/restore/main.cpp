@@ -12,6 +12,7 @@
 #include "ToolWindow.h"
 
 using namespace ravekrestore;
+using ravekqt::PrintLine;
 
 namespace {
 
@@ -30,20 +31,6 @@ const char* kDescription =
     "printed; the exit status is 0 when everything was restored, 1 when something was not, 2 for bad usage.\n"
     "Settings come from the registry file ($RAVEK_REGISTRY).";
 
-void Print(FILE* to, const QString& text) {
-    std::fputs(text.toUtf8().constData(), to);
-    std::fputc('\n', to);
-}
-
-bool WantsCommandLine(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        for (const char* option : {"--archive", "--voice", "--mode", "-h", "--help", "--help-all", "-v", "--version"})
-            if (arg == option || arg.startsWith(QByteArray(option) + '=')) return true;
-    }
-    return false;
-}
-
 int RunCommandLine(QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
@@ -61,11 +48,11 @@ int RunCommandLine(QCoreApplication& app) {
     parser.process(app);
     const QString archive = parser.value(archiveOption);
     if (archive.isEmpty()) {
-        Print(stderr, QStringLiteral("RestoreRecordings: --archive is needed (see --help)"));
+        PrintLine(stderr, QStringLiteral("RestoreRecordings: --archive is needed (see --help)"));
         return 2;
     }
     if (!QFileInfo(archive).isFile()) {
-        Print(stderr, QStringLiteral("RestoreRecordings: no file %1").arg(archive));
+        PrintLine(stderr, QStringLiteral("RestoreRecordings: no file %1").arg(archive));
         return 2;
     }
     const QString modeText = parser.value(modeOption);
@@ -73,7 +60,7 @@ int RunCommandLine(QCoreApplication& app) {
     if (modeText == QLatin1String("all")) mode = RestoreMode::All;
     else if (modeText == QLatin1String("newer")) mode = RestoreMode::MissingAndNewer;
     else if (modeText != QLatin1String("missing")) {
-        Print(stderr, QStringLiteral("RestoreRecordings: --mode is missing, all or newer, not \"%1\"").arg(modeText));
+        PrintLine(stderr, QStringLiteral("RestoreRecordings: --mode is missing, all or newer, not \"%1\"").arg(modeText));
         return 2;
     }
     const RestoreSettings settings = ReadRestoreSettings();
@@ -81,14 +68,14 @@ int RunCommandLine(QCoreApplication& app) {
     QString voice = parser.value(voiceOption);
     if (parser.isSet(voiceOption)) {
         if (voice.isEmpty() || (voice != voices.Male && voice != voices.Female)) {
-            Print(stderr, QStringLiteral("RestoreRecordings: \"%1\" is no recording voice; the voices are \"%2\" and \"%3\"")
+            PrintLine(stderr, QStringLiteral("RestoreRecordings: \"%1\" is no recording voice; the voices are \"%2\" and \"%3\"")
                               .arg(voice, voices.Male, voices.Female));
             return 2;
         }
     } else {
         const int recognised = RecogniseVoice(archive, voices);
         if (recognised == 0) {
-            Print(stderr, QStringLiteral("RestoreRecordings: the archive's name names no recording voice (\"%1\" or \"%2\"): "
+            PrintLine(stderr, QStringLiteral("RestoreRecordings: the archive's name names no recording voice (\"%1\" or \"%2\"): "
                                          "give --voice")
                               .arg(voices.Male, voices.Female));
             return 2;
@@ -96,7 +83,7 @@ int RunCommandLine(QCoreApplication& app) {
         voice = recognised == 1 ? voices.Male : voices.Female;
     }
     if (voices.RecordsRoot.isEmpty()) {
-        Print(stderr, QStringLiteral("RestoreRecordings: MyRecordsPath is not set in the registry"));
+        PrintLine(stderr, QStringLiteral("RestoreRecordings: MyRecordsPath is not set in the registry"));
         return 1;
     }
     RestoreJob job;
@@ -108,9 +95,9 @@ int RunCommandLine(QCoreApplication& app) {
     job.AnsiCodePage = settings.AnsiCodePage;
     QString status;
     job.Status = [&status](const QString& text) { status = text; };
-    job.LogLine = [](const QString& line) { Print(stdout, line); };
+    job.LogLine = [](const QString& line) { PrintLine(stdout, line); };
     const int result = job.Run();
-    Print(result == 0 ? stdout : stderr, status);
+    PrintLine(result == 0 ? stdout : stderr, status);
     return result == 0 ? 0 : 1;
 }
 
@@ -118,7 +105,7 @@ int RunCommandLine(QCoreApplication& app) {
 
 int main(int argc, char** argv) {
     ravekzip::NameTheTimeZone();
-    if (WantsCommandLine(argc, argv)) {
+    if (ravekqt::AnsweredWithoutWindow(argc, argv, {"--archive", "--voice", "--mode"})) {
         // No window, so no display is needed.
         QCoreApplication app(argc, argv);
         ravekqt::IdentifyTool(QStringLiteral("RestoreRecordings"), QStringLiteral(PROJECT_VERSION));

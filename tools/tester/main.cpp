@@ -24,22 +24,13 @@ void DescribeOptions(QCommandLineParser& parser, const QCommandLineOption& busOp
     parser.addOption(busOption);
 }
 
-bool AsksForHelp(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" || arg == "--version")
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const QCommandLineOption busOption(QStringLiteral("bus"),
                                        QStringLiteral("Talk to the engine on the bus at <address> instead of the session bus."),
                                        QStringLiteral("address"));
-    if (AsksForHelp(argc, argv)) {
+    if (ravekqt::AnsweredWithoutWindow(argc, argv)) {
         // Help needs no display.
         QCoreApplication app(argc, argv);
         ravekqt::IdentifyTool(QStringLiteral("EngineTester"), QStringLiteral(PROJECT_VERSION));
