@@ -1,6 +1,8 @@
 #include "ToolWindow.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QIcon>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -77,7 +79,10 @@ QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, co
 void IdentifyTool(const QString& name, const QString& version, const QString& desktopId) {
     QCoreApplication::setApplicationName(name);
     QCoreApplication::setApplicationVersion(version);
-    if (!desktopId.isEmpty()) QGuiApplication::setDesktopFileName(desktopId);
+    if (desktopId.isEmpty()) return;
+    QGuiApplication::setDesktopFileName(desktopId);
+    const QString icon = QStringLiteral(":/ravek/") + desktopId + QStringLiteral(".svg");
+    if (QFile::exists(icon)) QGuiApplication::setWindowIcon(QIcon(icon));
 }
 
 bool AnsweredWithoutWindow(int argc, char** argv, std::initializer_list<const char*> moreOptions) {

@@ -47,7 +47,8 @@ QMessageBox* ShowError(QWidget* parent, qint32 number, const QString& source, co
 QString ErrorText(qint32 number, const QString& source, const QString& description);
 
 // Names the running program (for --help, --version and the desktop): `desktopId` also ties its
-// windows to the desktop entry of that name. Call after the application object is made.
+// windows to the desktop entry of that name and gives them the icon built in as
+// :/ravek/<desktopId>.svg. Call after the application object is made.
 void IdentifyTool(const QString& name, const QString& version, const QString& desktopId = {});
 
 // Whether the command line asks for help or the version, or holds one of `moreOptions` ("--x" or

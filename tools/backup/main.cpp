@@ -97,7 +97,6 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     ravekqt::IdentifyTool(QStringLiteral("BackupRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.BackupRecordings"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravek/org.ravek.BackupRecordings.svg")));
     const BackupSettings settings = ReadBackupSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));
     if (const auto refusal = LocaleRefusal(settings.Language.Index)) {

@@ -113,7 +113,6 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     ravekqt::IdentifyTool(QStringLiteral("RestoreRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.RestoreRecordings"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ravek/org.ravek.RestoreRecordings.svg")));
     const RestoreSettings settings = ReadRestoreSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));
     Form1 window(settings);
