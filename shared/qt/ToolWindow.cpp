@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include "ManageCodePage.h"
+#include "RegistryFile.h"
 
 namespace ravekqt {
 
@@ -94,6 +96,15 @@ bool AnsweredWithoutWindow(int argc, char** argv, std::initializer_list<const ch
             if (arg == option || arg.startsWith(QByteArray(option) + '=')) return true;
     }
     return false;
+}
+
+std::optional<QString> RegistryFileProblem() {
+    const QString path = QString::fromStdString(RegistryFile::LocalMachinePath().string());
+    const QFileInfo file(path);
+    if (!file.exists()) return QStringLiteral("no registry file %1 (RAVEK_REGISTRY names the engine's registry file)").arg(path);
+    if (!file.isFile()) return QStringLiteral("the registry file %1 is not a file").arg(path);
+    if (!file.isReadable()) return QStringLiteral("the registry file %1 cannot be read").arg(path);
+    return std::nullopt;
 }
 
 void PrintLine(FILE* to, const QString& text) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 
 class QBoxLayout;
 class QLabel;
@@ -54,6 +55,9 @@ void IdentifyTool(const QString& name, const QString& version, const QString& de
 // Whether the command line asks for help or the version, or holds one of `moreOptions` ("--x" or
 // "--x=value"): such a run is answered without a window, so it must not need a display.
 bool AnsweredWithoutWindow(int argc, char** argv, std::initializer_list<const char*> moreOptions = {});
+// What keeps the engine's registry file ($RAVEK_REGISTRY) from being read, naming the file: it is
+// missing, no file, or unreadable; nullopt when it can be read.
+std::optional<QString> RegistryFileProblem();
 // One line of text on a console stream, in UTF-8.
 void PrintLine(FILE* to, const QString& text);
 

@@ -20,6 +20,7 @@
 #include "Installation.h"
 #include "Restore.h"
 #include "StringTable.h"
+#include "TestHelpers.h"
 
 namespace fs = std::filesystem;
 using ravektest::ReadFileBytes;
@@ -375,6 +376,15 @@ TEST_F(ArchiveTools, BackupWithoutRecordingsFailsAndWritesNothing) {
     EXPECT_FALSE(fs::exists(output));
     for (const auto& entry : fs::directory_iterator(temp_.Path())) EXPECT_NE(entry.path().extension(), ".zip");
     EXPECT_EQ(Backup("--voice Nobody").Exit, 2);
+    {
+        // Without the engine's registry file both say which file they could not read.
+        ravektest::ScopedEnv noRegistry("RAVEK_REGISTRY", (temp_ / "missing.reg").string());
+        WriteFileBytes(temp_ / "any.zip", "any bytes");
+        for (const RunResult& run : {Backup("--voice Dan"), Restore(temp_ / "any.zip")}) {
+            EXPECT_EQ(run.Exit, 1);
+            EXPECT_NE(run.Output.find("no registry file " + (temp_ / "missing.reg").string()), std::string::npos) << run.Output;
+        }
+    }
     EXPECT_EQ(Backup("--voice Dan --output " + Quote((temp_ / "no" / "such" / "x.zip").string())).Exit, 2);
     EXPECT_EQ(Execute(std::string(RAVEK_BACKUP) + " --help").Exit, 0);
     EXPECT_EQ(Execute(std::string(RAVEK_RESTORE) + " --help").Exit, 0);

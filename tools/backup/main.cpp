@@ -47,6 +47,10 @@ int RunCommandLine(QCoreApplication& app) {
         PrintLine(stderr, QStringLiteral("BackupRecordings: --voice is needed (see --help)"));
         return 2;
     }
+    if (const auto problem = ravekqt::RegistryFileProblem()) {
+        PrintLine(stderr, QStringLiteral("BackupRecordings: ") + *problem);
+        return 1;
+    }
     const BackupSettings settings = ReadBackupSettings();
     if (const auto refusal = LocaleRefusal(settings.Language.Index)) {
         PrintLine(stderr, *refusal);

@@ -63,6 +63,10 @@ int RunCommandLine(QCoreApplication& app) {
         PrintLine(stderr, QStringLiteral("RestoreRecordings: --mode is missing, all or newer, not \"%1\"").arg(modeText));
         return 2;
     }
+    if (const auto problem = ravekqt::RegistryFileProblem()) {
+        PrintLine(stderr, QStringLiteral("RestoreRecordings: ") + *problem);
+        return 1;
+    }
     const RestoreSettings settings = ReadRestoreSettings();
     const RecordingVoices voices = ReadRecordingVoices(settings.KeySuffix);
     QString voice = parser.value(voiceOption);
