@@ -101,6 +101,12 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     ravekqt::IdentifyTool(QStringLiteral("BackupRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.BackupRecordings"));
+    if (const auto problem = ravekqt::RegistryFileProblem()) {
+        // Without the registry there are no voices and no recordings folder to work on.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("BackupRecordings"), *problem, QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
     const BackupSettings settings = ReadBackupSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));
     if (const auto refusal = LocaleRefusal(settings.Language.Index)) {

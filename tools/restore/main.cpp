@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -117,6 +118,12 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     ravekqt::IdentifyTool(QStringLiteral("RestoreRecordings"), QStringLiteral(PROJECT_VERSION), QStringLiteral("org.ravek.RestoreRecordings"));
+    if (const auto problem = ravekqt::RegistryFileProblem()) {
+        // Without the registry there are no voices and no recordings folder to work on.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("RestoreRecordings"), *problem, QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
     const RestoreSettings settings = ReadRestoreSettings();
     QApplication::setLayoutDirection(ravekqt::LayoutDirectionOf(settings.Language.Index));
     Form1 window(settings);
